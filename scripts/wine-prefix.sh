@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Creates the build folder's private Wine prefix on first use and keeps one
+# wineserver alive for a test run.
+#   wine-prefix.sh <build-dir> <win32|win64> up    create if missing, start the server
+#   wine-prefix.sh <build-dir> <win32|win64> down  stop the server
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/wine-env.sh" "$1" "$2"
+
+case "$3" in
+  up)
+    exec 9>"$QM_BUILD_DIR/wineprefix.lock"
+    flock 9
+    if [ ! -f "$WINEPREFIX/.quillmark-ready" ]; then
+      rm -rf "$WINEPREFIX"
+      "$QM_WINE" wineboot -i >/dev/null 2>&1
+      "$WINESERVER" -w
+      # The computer the tests see is a Windows XP one unless a test says otherwise.
+      "$QM_WINE" reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null
+      "$WINESERVER" -w
+      touch "$WINEPREFIX/.quillmark-ready"
+    fi
+    "$WINESERVER" -p
+    ;;
+  down)
+    "$WINESERVER" -k 2>/dev/null || true
+    ;;
+  *)
+    echo "usage: $0 <build-dir> <win32|win64> up|down" >&2
+    exit 2
+    ;;
+esac

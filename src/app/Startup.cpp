@@ -1,0 +1,194 @@
+#include "app/Startup.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdlib>
+
+#include "app/CommandLine.h"
+#include "app/ConsoleRuns.h"
+#include "app/Flags.h"
+#include "app/Interaction.h"
+#include "app/Messages.h"
+#include "catalogue/Registry.h"
+#include "storage/RegistryFile.h"
+#include "system/Reboot.h"
+#include "system/Win32Handle.h"
+
+namespace {
+
+void PrintUsage() {
+  for (const char* line : msg::kUsage) PrintMessage(line);
+}
+
+std::string ScheduleValue(const char* name) {
+  std::optional<std::string> value = ReadRegistryValue(std::string(kScheduleKey) + "\\" + name);
+  return value ? *value : std::string();
+}
+
+// "/sch": a silent backup with the settings the schedule page saved, into a
+// new dated folder under the chosen backup folder.
+void ApplyScheduleMode(CommandLine& line) {
+  line.AddIfMissing("/s");
+  line.AddIfMissing("/b");
+  line.AddIfMissing("/y");
+
+  std::string compress = ScheduleValue("Compress");
+  if (!compress.empty()) {
+    line.compress = true;
+    line.level = static_cast<int>(std::strtol(compress.c_str(), nullptr, 10));
+    std::string password = ScheduleValue("Encrypt");
+    if (!password.empty()) {
+      line.passwordGiven = true;
+      line.password = password;
+    }
+  }
+
+  // An empty folder setting is no folder: it would put the backup into the
+  // root of whatever drive is current.
+  std::string folder = ScheduleValue("BackupPath");
+  if (!folder.empty()) {
+    for (char& c : folder) {
+      if (c == '/') c = '\\';
+    }
+    if (folder.back() != '\\') folder += '\\';
+    line.backupPath = folder + "Backup-" + FormatTimestamp("YMD-Hms");
+  }
+  SetScheduleMode(true);
+}
+
+std::string CurrentDirectory() {
+  char buffer[MAX_PATH];
+  DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
+  if (length == 0 || length >= sizeof buffer) return std::string();
+  return std::string(buffer, length);
+}
+
+void RunConsoleOperation(const CommandLine& line, const StartupOperations& operations) {
+  if (line.Has("/?") || line.Has("/h")) {
+    PrintUsage();
+  } else if (line.Has("/b")) {
+    if (line.compress && (line.level > 9 || line.level < -1)) {
+      PrintMessage(msg::kInvalidLevel);
+    } else if (line.passwordGiven && line.password.empty()) {
+      PrintMessage(msg::kInvalidPassword);
+    } else {
+      operations.runConsoleBackup(line.backupPath, line.compress, line.level, line.passwordGiven,
+                                  line.password);
+      PrintMessage(msg::kBackupFinished);
+    }
+  } else if (line.Has("/r")) {
+    if (line.passwordGiven && line.password.empty()) {
+      PrintMessage(msg::kInvalidPassword);
+    } else {
+      operations.runConsoleRestore(line.backupPath, line.password);
+      PrintMessage(msg::kRestoreFinished);
+      if (line.Has("/reboot") && RebootNeeded()) {
+        PrintMessage(msg::kRebooting);
+        operations.reboot();
+      }
+    }
+  } else if (line.Has("/i")) {
+    if (!operations.importRegistryFile(line.backupPath)) {
+      PrintMessage(msg::kImportFailed);
+    } else {
+      if (line.Has("/del")) DeleteFileA(line.backupPath.c_str());
+      PrintMessage(msg::kDone);
+    }
+  } else if (line.Has("/e")) {
+    if (line.exportKey.empty()) {
+      PrintMessage(msg::kExportKeyEmpty);
+    } else if (operations.exportRegistryKey(line.backupPath, line.exportKey)) {
+      PrintMessage(msg::kDone);
+    } else {
+      PrintMessage(msg::kExportFailed);
+    }
+  } else {
+    PrintUsage();
+  }
+}
+
+int RunConsoleMode(const CommandLine& line, bool alreadyRunning,
+                   const StartupOperations& operations) {
+  SetWizardMode(false);
+  if (line.Has("/y")) SetYesToAll(true);
+  if (line.Has("/s")) {
+    SetYesToAll(true);
+    SetSilent(true);
+  }
+  if (line.Has("/k")) SetCloseRunningPrograms(true);
+  if (!Silent()) SetConsoleTitleA(msg::kConsoleTitle);
+
+  if (!OpenSystemOperations()) {
+    PrintMessage(msg::kInitFailed);
+    CloseSystemOperations();
+    return 1;
+  }
+  if (alreadyRunning) {
+    PrintMessage(msg::kAlreadyRunning);
+    CloseSystemOperations();
+    return 1;
+  }
+  if (!RegistryKeyExists(kInstallKey)) {
+    PrintMessage(msg::kNotInstalled);
+    CloseSystemOperations();
+    return 1;
+  }
+  PrintMessage(msg::kBanner);
+  // The path slot also names the file of /i and /e, so every operation needs it.
+  if (line.switches.size() < 2 || line.backupPath.empty()) {
+    PrintUsage();
+  } else {
+    RunConsoleOperation(line, operations);
+  }
+  CloseSystemOperations();
+  return 0;
+}
+
+void ShowErrorBox(const char* text) {
+  Interaction().ShowMessageBox(NULL, text, msg::kProgramName, MB_OK | MB_ICONSTOP);
+}
+
+int RunWindowedMode(bool alreadyRunning, const StartupOperations& operations) {
+  if (!OpenSystemOperations()) {
+    ShowErrorBox(msg::kInitFailedBox);
+    CloseSystemOperations();
+    return 1;
+  }
+  if (alreadyRunning) {
+    ShowErrorBox(msg::kAlreadyRunningBox);
+  } else if (!RegistryKeyExists(kInstallKey)) {
+    ShowErrorBox(msg::kNotInstalledBox);
+  } else if (operations.runWizard) {
+    operations.runWizard();
+  }
+  CloseSystemOperations();
+  return 0;
+}
+
+}  // namespace
+
+StartupOperations ConsoleOperations() {
+  StartupOperations operations;
+  operations.runConsoleBackup = RunConsoleBackup;
+  operations.runConsoleRestore = RunConsoleRestore;
+  operations.importRegistryFile = ImportRegistryFile;
+  operations.exportRegistryKey = ExportRegistryKeyToFile;
+  operations.reboot = [] { Reboot(); };
+  return operations;
+}
+
+int RunStartup(const std::string& commandLine, const StartupOperations& operations) {
+  ResetFlags();
+  CHandle mutex(CreateMutexA(NULL, FALSE, kMutexName));
+  bool alreadyRunning = GetLastError() == ERROR_ALREADY_EXISTS;
+
+  InitCommonControls();
+
+  CommandLine line = ParseCommandLine(commandLine);
+  if (line.Has("/sch")) ApplyScheduleMode(line);
+  SetStartDirectory(CurrentDirectory());
+
+  if (line.Has("/con")) return RunConsoleMode(line, alreadyRunning, operations);
+  return RunWindowedMode(alreadyRunning, operations);
+}

@@ -1,0 +1,31 @@
+// The single entry of both programs: single instance, install marker,
+// switches, schedule mode, then the wizard or one console operation.
+#pragma once
+
+#include <functional>
+#include <string>
+
+// The operations start-up hands a command to. Each program fills in what it
+// has; tests put recorders in their place.
+struct StartupOperations {
+  std::function<void(const std::string& folder, bool compress, int level, bool passwordGiven,
+                     const std::string& password)>
+      runConsoleBackup;
+  std::function<void(const std::string& folder, const std::string& password)> runConsoleRestore;
+  std::function<bool(const std::string& xmlFile)> importRegistryFile;
+  std::function<bool(const std::string& xmlFile, const std::string& key)> exportRegistryKey;
+  std::function<void()> reboot;
+  // Runs the wizard modally; empty in the console program.
+  std::function<void()> runWizard;
+};
+
+// The console operations of subsystems 1 to 5.
+StartupOperations ConsoleOperations();
+
+// Returns the exit status: 1 when system operations can't start, another
+// copy runs, or (console mode) the program isn't installed; else 0.
+int RunStartup(const std::string& commandLine, const StartupOperations& operations);
+
+const char kInstallKey[] = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark";
+const char kScheduleKey[] = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark\\Schedule";
+const char kMutexName[] = "Quillmark-{5C2E7A10-8B4D-4F3A-9E61-2D7F0B3C9A48}";

@@ -1,0 +1,221 @@
+#include "catalogue/Registry.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Owns one open key.
+class CRegKey {
+ public:
+  CRegKey() = default;
+  CRegKey(const CRegKey&) = delete;
+  CRegKey& operator=(const CRegKey&) = delete;
+  ~CRegKey() { Close(); }
+
+  bool Open(HKEY parent, const std::string& subkey, REGSAM access) {
+    Close();
+    if (RegOpenKeyExA(parent, subkey.c_str(), 0, access, &m_key) == ERROR_SUCCESS) return true;
+    m_key = NULL;
+    return false;
+  }
+  bool Create(HKEY parent, const std::string& subkey) {
+    Close();
+    DWORD disposition;
+    if (RegCreateKeyExA(parent, subkey.c_str(), 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                        NULL, &m_key, &disposition) == ERROR_SUCCESS)
+      return true;
+    m_key = NULL;
+    return false;
+  }
+  void Close() {
+    if (m_key != NULL) RegCloseKey(m_key);
+    m_key = NULL;
+  }
+  HKEY Get() const { return m_key; }
+
+ private:
+  HKEY m_key = NULL;
+};
+
+struct RootName {
+  const char* name;
+  HKEY key;
+};
+
+const RootName kRoots[] = {
+    {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},   {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKEY_USERS", HKEY_USERS},
+    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+};
+
+// Splits "ROOT\rest" into the predefined key and the rest. Unknown roots,
+// paths without a backslash and paths over `limit` characters fail.
+bool SplitRoot(const std::string& path, size_t limit, HKEY& root, std::string& rest) {
+  if (path.size() > limit) return false;
+  size_t slash = path.find('\\');
+  if (slash == std::string::npos) return false;
+  std::string name = path.substr(0, slash);
+  for (const RootName& candidate : kRoots) {
+    if (lstrcmpiA(name.c_str(), candidate.name) == 0) {
+      root = candidate.key;
+      rest = path.substr(slash + 1);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Splits a value path into its key (root and key path) and value name.
+bool SplitValuePath(const std::string& path, HKEY& root, std::string& key, std::string& value) {
+  std::string rest;
+  if (!SplitRoot(path, kMaxRegistryPath, root, rest)) return false;
+  size_t slash = rest.rfind('\\');
+  if (slash == std::string::npos) {
+    key.clear();
+    value = rest;
+  } else {
+    key = rest.substr(0, slash);
+    value = rest.substr(slash + 1);
+  }
+  return true;
+}
+
+// The name of subkey `index`, or nothing.
+std::optional<std::string> SubkeyName(HKEY key, unsigned index) {
+  char name[kMaxRegistryResult + 1];
+  DWORD length = sizeof name;
+  FILETIME written;
+  if (RegEnumKeyExA(key, index, name, &length, NULL, NULL, NULL, &written) != ERROR_SUCCESS)
+    return std::nullopt;
+  return std::string(name, length);
+}
+
+}  // namespace
+
+std::optional<std::string> ReadRegistryValue(const std::string& path) {
+  HKEY root;
+  std::string key, value;
+  if (!SplitValuePath(path, root, key, value)) return std::nullopt;
+  CRegKey handle;
+  if (!handle.Open(root, key, KEY_READ)) return std::nullopt;
+  char data[kMaxRegistryResult + 1];
+  DWORD size = kMaxRegistryResult;
+  if (RegQueryValueExA(handle.Get(), value.c_str(), NULL, NULL, reinterpret_cast<BYTE*>(data),
+                       &size) != ERROR_SUCCESS)
+    return std::nullopt;
+  data[std::min<DWORD>(size, kMaxRegistryResult)] = '\0';
+  return std::string(data, strnlen(data, size));
+}
+
+bool RegistryKeyExists(const std::string& path) {
+  HKEY root;
+  std::string key;
+  if (!SplitRoot(path, kMaxRegistryKeyExistsPath, root, key)) return false;
+  CRegKey handle;
+  return handle.Open(root, key, KEY_READ);
+}
+
+std::optional<std::string> EnumRegistrySubkey(const std::string& path, unsigned index) {
+  HKEY root;
+  std::string key, last;
+  if (!SplitValuePath(path, root, key, last)) return std::nullopt;
+  CRegKey handle;
+  if (!handle.Open(root, key, KEY_READ)) return std::nullopt;
+  return SubkeyName(handle.Get(), index);
+}
+
+std::optional<std::string> FindFirstLeafKey(const std::string& path) {
+  HKEY root;
+  std::string key;
+  if (!SplitRoot(path, kMaxRegistryPath, root, key)) return std::nullopt;
+  CRegKey top;
+  if (!top.Open(root, key, KEY_READ)) return std::nullopt;
+  std::string relative;
+  for (;;) {
+    CRegKey current;
+    if (!current.Open(top.Get(), relative, KEY_READ)) return std::nullopt;
+    std::optional<std::string> first = SubkeyName(current.Get(), 0);
+    if (!first) return relative;
+    std::string deeper = relative.empty() ? *first : relative + "\\" + *first;
+    if (deeper.size() > kMaxRegistryResult) return std::nullopt;
+    relative = deeper;
+  }
+}
+
+bool CreateRegistryKey(const std::string& path) {
+  HKEY root;
+  std::string key;
+  if (!SplitRoot(path, kMaxRegistryPath, root, key)) return false;
+  CRegKey handle;
+  return handle.Create(root, key);
+}
+
+bool WriteRegistryValue(const std::string& path, const char* data, size_t size) {
+  HKEY root;
+  std::string key, value;
+  if (!SplitValuePath(path, root, key, value)) return false;
+  CRegKey handle;
+  if (!handle.Open(root, key, KEY_WRITE)) return false;
+  LONG status;
+  if (size == 0) {
+    status = RegSetValueExA(handle.Get(), value.c_str(), 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(data),
+                            static_cast<DWORD>(std::strlen(data) + 1));
+  } else {
+    status = RegSetValueExA(handle.Get(), value.c_str(), 0, REG_BINARY,
+                            reinterpret_cast<const BYTE*>(data), static_cast<DWORD>(size));
+  }
+  return status == ERROR_SUCCESS;
+}
+
+bool DeleteRegistryKey(const std::string& path) {
+  HKEY root;
+  std::string key;
+  if (!SplitRoot(path, kMaxRegistryPath, root, key)) return false;
+  // An empty key path would name the root itself.
+  if (key.empty()) return false;
+  return RegDeleteKeyA(root, key.c_str()) == ERROR_SUCCESS;
+}
+
+std::string WindowsVersionTag(unsigned long platform, unsigned long major, unsigned long minor) {
+  switch (platform) {
+    case VER_PLATFORM_WIN32s:
+      return "32";
+    case VER_PLATFORM_WIN32_WINDOWS:
+      if (major != 4) return "";
+      if (minor == 0) return "95";
+      if (minor == 10) return "98";
+      if (minor == 90) return "ME";
+      return "";
+    case VER_PLATFORM_WIN32_NT:
+      if (major <= 4) return "NT";
+      if (major == 5 && minor == 0) return "2000";
+      if (major == 5 && minor == 1) return "XP";
+      if (major == 5 && minor == 2) return "2003";
+      return "";
+    default:
+      return "";
+  }
+}
+
+bool IsWindowsVersion(const std::string& list) {
+  OSVERSIONINFOEXA extended = {};
+  extended.dwOSVersionInfoSize = sizeof extended;
+  OSVERSIONINFOA& basic = reinterpret_cast<OSVERSIONINFOA&>(extended);
+  if (!GetVersionExA(&basic)) {
+    basic.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+    if (!GetVersionExA(&basic)) return false;
+  }
+  std::string tag =
+      WindowsVersionTag(basic.dwPlatformId, basic.dwMajorVersion, basic.dwMinorVersion);
+  if (tag.empty()) return false;
+  std::string upper = list;
+  std::transform(upper.begin(), upper.end(), upper.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return upper.find(tag) != std::string::npos;
+}

@@ -1,0 +1,4 @@
+// Restarting Windows after a restore that needs it.
+#pragma once
+
+bool Reboot();

@@ -1,0 +1,12 @@
+#include "wizard/Wizard.h"
+
+#include <windows.h>
+
+#include "app/Interaction.h"
+
+void RunWizard() {
+  Interaction().ShowMessageBox(NULL,
+                               "The wizard is not available in this version.\n"
+                               "Run \"backup /con\" for the console mode.",
+                               "Quillmark", MB_OK | MB_ICONINFORMATION);
+}
