@@ -20,7 +20,8 @@ case "$3" in
       "$WINESERVER" -w
       touch "$WINEPREFIX/.quillmark-ready"
     fi
-    "$WINESERVER" -p
+    # The server outlives this script: it must not keep the lock open.
+    "$WINESERVER" -p 9>&- >/dev/null 2>&1 || true
     ;;
   down)
     "$WINESERVER" -k 2>/dev/null || true

@@ -1,0 +1,135 @@
+// The real programs started as a user or the Task Scheduler would start them.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "app/Messages.h"
+#include "app/Startup.h"
+#include "catalogue/Registry.h"
+#include "support/TestSupport.h"
+#include "system/Win32Handle.h"
+
+namespace {
+
+struct Finished {
+  DWORD status;
+  std::string output;  // standard output and standard error
+};
+
+// Runs a program of the build with the given arguments; `input` is its whole
+// standard input, closed after it.
+Finished RunProgram(const std::string& program, const std::string& arguments,
+                    const std::string& input = std::string()) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+  HANDLE outRead, outWrite, inRead, inWrite;
+  if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) throw std::runtime_error("pipe");
+  if (!CreatePipe(&inRead, &inWrite, &inherit, 0)) throw std::runtime_error("pipe");
+  CHandle outReader(outRead), outWriter(outWrite), inReader(inRead), inWriter(inWrite);
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = inRead;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = outWrite;
+  PROCESS_INFORMATION process = {};
+  std::string path = ProgramFolder() + program;
+  std::string line = "\"" + path + "\" " + arguments;
+  if (!CreateProcessA(path.c_str(), &line[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup,
+                      &process))
+    throw std::runtime_error("can't start " + path);
+  CHandle processHandle(process.hProcess), thread(process.hThread);
+  outWriter.Reset();
+  inReader.Reset();
+
+  DWORD written;
+  if (!input.empty()) WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, NULL);
+  inWriter.Reset();
+
+  Finished result = {};
+  char buffer[4096];
+  DWORD read;
+  while (ReadFile(outRead, buffer, sizeof buffer, &read, NULL) && read > 0)
+    result.output.append(buffer, read);
+  WaitForSingleObject(process.hProcess, 60000);
+  GetExitCodeProcess(process.hProcess, &result.status);
+  return result;
+}
+
+std::string Crlf(const std::string& text) { return std::regex_replace(text, std::regex("\n"), "\r\n"); }
+
+std::string BannerAndUsage() {
+  std::string text = msg::kBanner;
+  for (const char* line : msg::kUsage) text += line;
+  return Crlf(text);
+}
+
+class Programs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(CreateRegistryKey(kInstallKey));
+    DeleteKeyTree(kScheduleKey);
+  }
+  void TearDown() override { CreateRegistryKey(kInstallKey); }
+  CTemporaryFolder temp;  // the children's temporary folder too
+};
+
+TEST_F(Programs, ConsoleProgramPrintsBannerAndUsage) {
+  Finished run = RunProgram("backupcmd.exe", "");
+  EXPECT_EQ(0u, run.status);
+  EXPECT_EQ(BannerAndUsage(), run.output);
+
+  run = RunProgram("backupcmd.exe", "/B x");
+  EXPECT_EQ(0u, run.status);
+  EXPECT_EQ(BannerAndUsage(), run.output);
+}
+
+TEST_F(Programs, WindowedProgramWritesConsoleModeToInheritedOutput) {
+  Finished run = RunProgram("backup.exe", "/con /h x");
+  EXPECT_EQ(0u, run.status);
+  EXPECT_EQ(BannerAndUsage(), run.output);
+}
+
+TEST_F(Programs, RefusedStartsEndWithStatusOne) {
+  DeleteKeyTree(kInstallKey);
+  Finished run = RunProgram("backupcmd.exe", "/b C:\\x");
+  EXPECT_EQ(1u, run.status);
+  EXPECT_EQ("Program not installed. Please run the installer!\r\n", run.output);
+  ASSERT_TRUE(CreateRegistryKey(kInstallKey));
+
+  CHandle running(CreateMutexA(NULL, FALSE, kMutexName));
+  run = RunProgram("backupcmd.exe", "/b C:\\x");
+  EXPECT_EQ(1u, run.status);
+  EXPECT_EQ("Quillmark is already running!\r\n", run.output);
+}
+
+TEST_F(Programs, ArgumentsTooLongAreRefusedWhole) {
+  Finished run = RunProgram("backupcmd.exe", "/b C:\\" + std::string(1100, 'x'));
+  EXPECT_EQ(1u, run.status);
+  EXPECT_EQ(Crlf(msg::kLineTooLong), run.output);
+}
+
+TEST_F(Programs, ScheduledRunWithoutFolderLogsTheUsage) {
+  Finished run = RunProgram("backup.exe", "/con /sch");
+  EXPECT_EQ(0u, run.status);
+  EXPECT_TRUE(run.output.empty()) << run.output;
+  std::string log = ReadWholeFile(temp.Path() + "QMARK.log");
+  std::string expected = Crlf(std::string("T: ") + msg::kBanner + "\n\n");
+  for (const char* line : msg::kUsage) expected += Crlf("T: " + std::string(line) + "\n\n");
+  EXPECT_EQ(expected, std::regex_replace(log, std::regex(R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d: )"), "T: "));
+}
+
+TEST_F(Programs, ConsoleQuestionsReadKeysFromAPipe) {
+  EXPECT_EQ("Question?\r\n([Y]es/[N]o)\r\nanswer=6\r\n", RunProgram("ask_probe.exe", "yesno", "xqY").output);
+  EXPECT_EQ("Question?\r\n([Y]es/[N]o)\r\nanswer=7\r\n", RunProgram("ask_probe.exe", "yesno").output);
+  EXPECT_EQ("Question?\r\n([A]bort/[R]etry/[I]gnore)\r\nanswer=3\r\n",
+            RunProgram("ask_probe.exe", "ari").output);
+  std::string overwrite = RunProgram("ask_probe.exe", "overwrite", "L").output;
+  EXPECT_NE(std::string::npos, overwrite.find("[C]ancel)\r\nresult=1 answer=2\r\n")) << overwrite;
+  overwrite = RunProgram("ask_probe.exe", "overwrite").output;
+  EXPECT_NE(std::string::npos, overwrite.find("result=0 answer=0")) << overwrite;
+}
+
+}  // namespace

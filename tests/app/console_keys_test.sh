@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Console questions answered by single key presses in a real terminal
+# (a tmux pane), as a person at the keyboard answers them.
+#   console_keys_test.sh <build-dir> <win32|win64>
+set -euo pipefail
+scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
+"$scripts/wine-prefix.sh" "$1" "$2" up
+. "$scripts/wine-env.sh" "$1" "$2"
+probe="$QM_BUILD_DIR/bin/ask_probe.exe"
+socket="qm-keys-$$"
+tm() { tmux -L "$socket" "$@"; }
+trap 'tm kill-server 2>/dev/null || true' EXIT
+failures=0
+passes=0
+
+wait_for() {  # wait_for <pattern>: until the pane shows it (20 s at most)
+  for _ in $(seq 200); do
+    if tm capture-pane -p -t q 2>/dev/null | grep -qE "$1"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# ask <probe arguments> <keys> <expected screen>: the keys are not echoed,
+# so the screen holds only the question and the answer.
+ask() {
+  tm kill-session -t q 2>/dev/null || true
+  tm new-session -d -s q -x 160 -y 20 \
+    "env WINEPREFIX='$WINEPREFIX' WINEARCH=$WINEARCH WINEDEBUG=-all WINELOADER='$WINELOADER' WINESERVER='$WINESERVER' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' '$QM_WINE' '$probe' $1; echo END; sleep 60"
+  local screen
+  if wait_for 'Question\?|Overwrite\?'; then
+    sleep 0.3
+    tm send-keys -t q -l "$2"
+    wait_for '^END' || true
+  fi
+  screen=$(tm capture-pane -p -t q | tr -d '\r' | sed -e 's/[[:space:]]*$//' | sed -e '/^$/d')
+  if [ "$screen" = "$(printf '%s\nEND' "$3")" ]; then
+    passes=$((passes + 1))
+  else
+    failures=$((failures + 1))
+    printf 'FAILED: ask_probe %s, keys "%s": expected "%s", screen:\n%s\n' "$1" "$2" "$3" "$screen"
+  fi
+}
+
+q="Question?"
+ask yesno "xqY" "$(printf '%s\n([Y]es/[N]o)\nanswer=6' "$q")"
+ask yesno "zn" "$(printf '%s\n([Y]es/[N]o)\nanswer=7' "$q")"
+ask okcancel "Kc" "$(printf '%s\n([O]k/[C]ancel)\nanswer=2' "$q")"
+ask ari "R" "$(printf '%s\n([A]bort/[R]etry/[I]gnore)\nanswer=4' "$q")"
+ask notice "w" "$(printf '%s\nanswer=1' "$q")"
+o="File C:\\data\\settings.ini already exists! Overwrite? ([Y]es/[N]o/Yes to [A]ll/No to A[l]l/[C]ancel)"
+ask overwrite "qA" "$(printf '%s\nresult=1 answer=3' "$o")"
+ask overwrite "C" "$(printf '%s\nresult=0 answer=0' "$o")"
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]

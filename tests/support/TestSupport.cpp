@@ -1,0 +1,106 @@
+#include "support/TestSupport.h"
+
+#include <shlwapi.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace {
+
+std::string GetEnv(const char* name) {
+  char buffer[4096];
+  DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+  return length > 0 && length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+void RemoveTree(const std::string& folder) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string path = folder + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(path + "\\");
+      } else {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+      }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(folder.c_str());
+}
+
+}  // namespace
+
+CTemporaryFolder::CTemporaryFolder() {
+  char base[MAX_PATH];
+  GetTempPathA(sizeof base, base);
+  static unsigned counter = 0;
+  char name[64];
+  std::snprintf(name, sizeof name, "qmtest-%lu-%u\\", GetCurrentProcessId(), ++counter);
+  m_path = std::string(base) + name;
+  if (!CreateDirectoryA(m_path.c_str(), NULL)) throw std::runtime_error("no temporary folder");
+  m_oldTmp = GetEnv("TMP");
+  m_oldTemp = GetEnv("TEMP");
+  SetEnvironmentVariableA("TMP", m_path.c_str());
+  SetEnvironmentVariableA("TEMP", m_path.c_str());
+}
+
+CTemporaryFolder::~CTemporaryFolder() {
+  SetEnvironmentVariableA("TMP", m_oldTmp.empty() ? NULL : m_oldTmp.c_str());
+  SetEnvironmentVariableA("TEMP", m_oldTemp.empty() ? NULL : m_oldTemp.c_str());
+  RemoveTree(m_path);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return std::string();
+  std::string data;
+  char buffer[4096];
+  size_t count;
+  while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) data.append(buffer, count);
+  fclose(file);
+  return data;
+}
+
+void WriteWholeFile(const std::string& path, const std::string& data) {
+  FILE* file = fopen(path.c_str(), "wb");
+  if (file == nullptr) throw std::runtime_error("can't write " + path);
+  fwrite(data.data(), 1, data.size(), file);
+  fclose(file);
+}
+
+bool FileExists(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void DeleteKeyTree(const std::string& path) {
+  const std::string prefix = "HKEY_CURRENT_USER\\";
+  if (path.compare(0, prefix.size(), prefix) != 0) throw std::runtime_error("test keys live in HKCU");
+  SHDeleteKeyA(HKEY_CURRENT_USER, path.substr(prefix.size()).c_str());
+}
+
+std::string ProgramFolder() {
+  char buffer[MAX_PATH];
+  DWORD length = GetModuleFileNameA(NULL, buffer, sizeof buffer);
+  std::string path(buffer, length);
+  return path.substr(0, path.rfind('\\') + 1);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (;;) {
+    size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      if (start < text.size()) lines.push_back(text.substr(start));
+      return lines;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+}
