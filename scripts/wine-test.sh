@@ -13,4 +13,12 @@ if [ "${1:-}" = "--winver" ]; then winver=$2; shift 2; fi
 if [ -n "$winver" ]; then
   "$QM_WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$1")" /v Version /d "$winver" /f >/dev/null
 fi
-exec "$QM_WINE" "$@"
+# Wine may start helper processes (explorer for the desktop, services) that
+# outlive the program and inherit its output. Writing to a file instead of
+# the caller's pipe keeps them from holding the test runner's pipe open.
+output=$(mktemp "$QM_BUILD_DIR/wine-output.XXXXXX")
+trap 'rm -f "$output"' EXIT
+status=0
+"$QM_WINE" "$@" >"$output" 2>&1 </dev/null || status=$?
+cat "$output"
+exit $status
