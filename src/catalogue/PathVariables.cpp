@@ -1,0 +1,166 @@
+#include "catalogue/PathVariables.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <vector>
+
+#include "app/Interaction.h"
+#include "catalogue/CatalogueEntry.h"
+
+namespace {
+
+struct SpecialFolder {
+  const char* name;
+  int csidl;
+};
+
+const SpecialFolder kSpecialFolders[] = {
+    {"Desktop", 0x10},       {"Favorites", 0x06},     {"Cookies", 0x21},
+    {"Fonts", 0x14},         {"History", 0x22},       {"InternetCache", 0x20},
+    {"LocalAppData", 0x1C},  {"AppData", 0x1A},       {"MyDocuments", 0x05},
+    {"Profile", 0x28},       {"ProgramFiles", 0x26},  {"ComProgramFiles", 0x2B},
+    {"Programs", 0x02},      {"SendTo", 0x09},        {"StartMenu", 0x0B},
+    {"Startup", 0x07},       {"System", 0x25},        {"Templates", 0x15},
+    {"Windows", 0x24},       {"ComAltStartup", 0x1E}, {"ComDesktop", 0x19},
+    {"ComFavorites", 0x1F},  {"ComPrograms", 0x17},   {"ComStartMenu", 0x16},
+    {"ComStartup", 0x18},    {"ComAppData", 0x23},
+};
+
+const int kCreateFolder = 0x8000;
+const DWORD kCurrentPath = 0;
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool SameName(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
+
+void ReplaceAll(std::string& text, const std::string& what, const std::string& with) {
+  if (what.empty()) return;
+  size_t at = 0;
+  while ((at = text.find(what, at)) != std::string::npos) {
+    text.replace(at, what.size(), with);
+    at += with.size();
+  }
+}
+
+// The names referenced by ($Name) in a text; an unclosed reference gives "".
+std::vector<std::string> References(const std::string& text) {
+  std::vector<std::string> names;
+  size_t at = 0;
+  while ((at = text.find("($", at)) != std::string::npos) {
+    size_t close = text.find(')', at + 2);
+    names.push_back(close == std::string::npos ? std::string() : text.substr(at + 2, close - at - 2));
+    if (close == std::string::npos) break;
+    at = close + 1;
+  }
+  return names;
+}
+
+// True when expanding `name` would come back to a name on `chain`. Names
+// already shown to end (`finite`) are not walked again.
+bool LeadsBack(const std::string& name, const CatalogueEntry* entry, std::vector<std::string>& chain,
+               std::set<std::string>& finite) {
+  std::string key = Lower(name);
+  if (finite.count(key)) return false;
+  if (GetSpecialFolder(name)) return false;
+  std::optional<std::string> value = FindVariable(entry, name);
+  if (!value) return false;
+  for (const std::string& reference : References(*value)) {
+    std::string lower = Lower(reference);
+    if (std::find(chain.begin(), chain.end(), lower) != chain.end()) return true;
+    chain.push_back(lower);
+    bool back = LeadsBack(reference, entry, chain, finite);
+    chain.pop_back();
+    if (back) return true;
+  }
+  finite.insert(key);
+  return false;
+}
+
+}  // namespace
+
+std::optional<std::string> GetSpecialFolder(const std::string& name) {
+  FolderPathFunction folderPath = GetFolderPathFunction();
+  if (folderPath == nullptr) return std::nullopt;
+  for (const SpecialFolder& folder : kSpecialFolders) {
+    if (!SameName(name, folder.name)) continue;
+    char path[MAX_PATH + 1] = "";
+    if (FAILED(folderPath(NULL, folder.csidl | kCreateFolder, NULL, kCurrentPath, path)))
+      return std::nullopt;
+    return std::string(path);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> FindVariable(const CatalogueEntry* entry, const std::string& name) {
+  for (; entry != nullptr; entry = entry->parent) {
+    for (size_t i = 0; i < entry->variableNames.size() && i < entry->variableValues.size(); ++i) {
+      if (SameName(entry->variableNames[i], name)) return entry->variableValues[i];
+    }
+  }
+  return std::nullopt;
+}
+
+bool ExpandPathVariables(std::string& path, const CatalogueEntry* entry) {
+  for (;;) {
+    size_t at = path.find("($");
+    if (at == std::string::npos) return true;
+    size_t close = path.find(')', at + 2);
+    if (close == std::string::npos) return false;
+    std::string name = path.substr(at + 2, close - at - 2);
+    std::string reference = path.substr(at, close - at + 1);
+
+    std::optional<std::string> value = GetSpecialFolder(name);
+    if (!value) {
+      value = FindVariable(entry, name);
+      if (!value) return false;
+      // A value that leads back to its own name would expand without end.
+      std::vector<std::string> chain{Lower(name)};
+      std::set<std::string> finite;
+      if (LeadsBack(name, entry, chain, finite)) return false;
+    }
+    ReplaceAll(path, reference, *value);
+  }
+}
+
+namespace {
+
+struct Placeholder {
+  const char* folder;
+  const char* variable;
+};
+
+}  // namespace
+
+std::string FoldersToVariables(const std::string& text) {
+  static const Placeholder kOrder[] = {{"Profile", "%userprofile%"},
+                                       {"Windows", "%windir%"},
+                                       {"ComPrograms", "%comprograms%"},
+                                       {"Programs", "%programs%"}};
+  std::string folded = Lower(text);
+  for (const Placeholder& p : kOrder) {
+    std::optional<std::string> folder = GetSpecialFolder(p.folder);
+    if (folder) ReplaceAll(folded, Lower(*folder), p.variable);
+  }
+  return folded;
+}
+
+std::string VariablesToFolders(const std::string& text) {
+  static const Placeholder kOrder[] = {{"Windows", "%windir%"},
+                                       {"Profile", "%userprofile%"},
+                                       {"ComPrograms", "%comprograms%"},
+                                       {"Programs", "%programs%"}};
+  std::string unfolded = text;
+  for (const Placeholder& p : kOrder) {
+    if (unfolded.find(p.variable) == std::string::npos) continue;
+    std::optional<std::string> folder = GetSpecialFolder(p.folder);
+    if (folder) ReplaceAll(unfolded, p.variable, *folder);
+  }
+  return unfolded;
+}

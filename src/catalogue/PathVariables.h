@@ -1,0 +1,29 @@
+// Special folders and "($Name)" references in catalogue paths, and the four
+// folder placeholders that make registry values portable between computers.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct CatalogueEntry;
+
+// The folder of a special folder name ("Desktop", "AppData", ...; letter
+// case ignored), created if missing; nothing for an unknown name or when the
+// shell can't say.
+std::optional<std::string> GetSpecialFolder(const std::string& name);
+
+// Replaces every ($Name) in `path` by its special folder or by a variable of
+// `entry` or an entry enclosing it. False when a reference can't be resolved
+// or refers back to itself; `path` is then only partly expanded.
+bool ExpandPathVariables(std::string& path, const CatalogueEntry* entry);
+
+// The value of the first variable `name` (letter case ignored) of the entry,
+// else of the entries around it, innermost first.
+std::optional<std::string> FindVariable(const CatalogueEntry* entry, const std::string& name);
+
+// Lower-cases the text and folds the profile, Windows, all users' programs
+// and programs folders into "%userprofile%", "%windir%", "%comprograms%" and
+// "%programs%".
+std::string FoldersToVariables(const std::string& text);
+// Unfolds the placeholders into this computer's folders; nothing else changes.
+std::string VariablesToFolders(const std::string& text);
