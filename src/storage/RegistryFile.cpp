@@ -1,7 +1,336 @@
 #include "storage/RegistryFile.h"
 
-// Registry key files are not part of this build yet; both directions fail
-// cleanly and the console reports the failure.
-bool ImportRegistryFile(const std::string&) { return false; }
+#include <windows.h>
 
-bool ExportRegistryKeyToFile(const std::string&, const std::string&) { return false; }
+#include <algorithm>
+#include <vector>
+
+#include "app/Interaction.h"
+#include "catalogue/PathVariables.h"
+#include "catalogue/Xml.h"
+#include "storage/ValueContent.h"
+
+namespace {
+
+const char kDefaultName[] = "(Default)";
+const char kValueNotSet[] = "(value not set)";
+const char kCaption[] = "Quillmark";
+
+// Owns one open key.
+class CKey {
+ public:
+  CKey() = default;
+  explicit CKey(HKEY key) : m_key(key) {}
+  CKey(const CKey&) = delete;
+  CKey& operator=(const CKey&) = delete;
+  CKey(CKey&& other) noexcept : m_key(other.m_key) { other.m_key = NULL; }
+  CKey& operator=(CKey&& other) noexcept {
+    if (this != &other) {
+      Close();
+      m_key = other.m_key;
+      other.m_key = NULL;
+    }
+    return *this;
+  }
+  ~CKey() { Close(); }
+  void Close() {
+    if (m_key != NULL) RegCloseKey(m_key);
+    m_key = NULL;
+  }
+  HKEY Get() const { return m_key; }
+  HKEY* Receive() {
+    Close();
+    return &m_key;
+  }
+
+ private:
+  HKEY m_key = NULL;
+};
+
+HKEY RootKey(const std::string& name) {
+  static const struct {
+    const char* name;
+    HKEY key;
+  } kRoots[] = {
+      {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},   {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+      {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKEY_USERS", HKEY_USERS},
+      {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+  };
+  for (const auto& root : kRoots) {
+    if (lstrcmpiA(name.c_str(), root.name) == 0) return root.key;
+  }
+  return NULL;
+}
+
+// Opens an existing key; ERROR_SUCCESS when opened.
+LONG OpenKeyPath(const std::string& rootName, std::string subkey, REGSAM access, CKey& key) {
+  HKEY root = RootKey(rootName);
+  if (root == NULL) return ERROR_INVALID_PARAMETER;
+  while (!subkey.empty() && subkey.back() == '\\') subkey.pop_back();
+  return RegOpenKeyExA(root, subkey.c_str(), 0, access, key.Receive());
+}
+
+std::string LinkText(const std::vector<BYTE>& data, DWORD length) {
+  // Link targets are stored as UTF-16; the file holds ANSI text.
+  std::wstring wide(reinterpret_cast<const wchar_t*>(data.data()), length / sizeof(wchar_t));
+  size_t nul = wide.find(L'\0');
+  if (nul != std::wstring::npos) wide.resize(nul);
+  if (wide.empty()) return std::string();
+  int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), NULL, 0,
+                                 NULL, NULL);
+  std::string text(size, '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &text[0], size, NULL,
+                      NULL);
+  return text;
+}
+
+std::vector<RegistryValueEntry> CollectValues(HKEY key) {
+  std::vector<RegistryValueEntry> entries;
+  DWORD count = 0, longestName = 0, longestData = 0;
+  if (RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, &count, &longestName,
+                       &longestData, NULL, NULL) != ERROR_SUCCESS)
+    return entries;
+  std::vector<char> name(longestName + 1);
+  std::vector<BYTE> data(longestData + 1);
+  for (DWORD index = 0; index < count; ++index) {
+    DWORD nameLength, dataLength, type;
+    LONG status;
+    for (;;) {
+      nameLength = static_cast<DWORD>(name.size());
+      dataLength = static_cast<DWORD>(data.size());
+      status = RegEnumValueA(key, index, name.data(), &nameLength, NULL, &type, data.data(),
+                             &dataLength);
+      if (status != ERROR_MORE_DATA) break;
+      // A value grew since the key was queried: make room rather than lose it.
+      name.resize(name.size() * 2 + 256);
+      data.resize(std::max<size_t>(data.size() * 2, dataLength + 1));
+    }
+    if (status != ERROR_SUCCESS) continue;
+    std::string content;
+    if (type == REG_LINK) {
+      std::string link = LinkText(data, dataLength);
+      content = FormatValueContent(type, reinterpret_cast<const unsigned char*>(link.data()),
+                                   link.size());
+    } else {
+      content = FormatValueContent(type, data.data(), dataLength);
+    }
+    if (nameLength > 0) {
+      entries.push_back({std::string(name.data(), nameLength), content, type});
+    } else if (dataLength > 0) {
+      entries.push_back({kDefaultName, content, type});
+    } else {
+      entries.push_back({kDefaultName, kValueNotSet, type});
+    }
+  }
+  OrderValueEntries(entries);
+  bool hasDefault = false;
+  for (const RegistryValueEntry& entry : entries) hasDefault = hasDefault || entry.name == kDefaultName;
+  if (!hasDefault) entries.insert(entries.begin(), {kDefaultName, kValueNotSet, REG_SZ});
+  return entries;
+}
+
+bool IsDrivePath(const std::string& text) {
+  return text.size() >= 3 && text[1] == ':' && text[2] == '\\';
+}
+
+bool WriteKeyTree(XmlWriter& writer, const std::string& name, HKEY key, const std::string& selector) {
+  DWORD subkeys = 0, values = 0;
+  if (RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL,
+                       NULL) != ERROR_SUCCESS)
+    return false;
+  bool hasContent = subkeys > 0 || values > 0;
+  XmlElement keyElement("Key");
+  if (!name.empty()) {
+    keyElement.SetAttribute("Name", EscapeXml(name));
+    if (!hasContent) {
+      keyElement.WriteEmpty(writer, 1, true, true);
+      return true;
+    }
+    keyElement.WriteStart(writer, 1, true, true);
+  }
+
+  for (const RegistryValueEntry& entry : CollectValues(key)) {
+    if (entry.name == kDefaultName && entry.content == kValueNotSet) continue;
+    if (selector != "*" && selector != "\\" && CompareNoCase(entry.name, selector) != 0) continue;
+    XmlElement value("Value");
+    value.SetAttribute("Name", EscapeXml(entry.name));
+    value.SetAttribute("Content",
+                       EscapeXml(IsDrivePath(entry.content) ? FoldersToVariables(entry.content)
+                                                            : entry.content));
+    if (entry.type != REG_NONE && entry.type != REG_SZ)
+      value.SetAttribute("Type", EscapeXml(RegistryTypeName(entry.type)));
+    value.WriteEmpty(writer, 1, true, true);
+  }
+
+  if (selector == "\\") {
+    // Key names are at most 255 characters.
+    char subkeyName[256];
+    for (DWORD index = 0;; ++index) {
+      DWORD length = sizeof subkeyName;
+      FILETIME written;
+      if (RegEnumKeyExA(key, index, subkeyName, &length, NULL, NULL, NULL, &written) !=
+          ERROR_SUCCESS)
+        break;
+      if (length == 0) continue;
+      CKey subkey;
+      if (RegOpenKeyExA(key, subkeyName, 0, KEY_READ, subkey.Receive()) != ERROR_SUCCESS) continue;
+      if (!WriteKeyTree(writer, std::string(subkeyName, length), subkey.Get(), "\\")) return false;
+    }
+  }
+
+  if (!name.empty()) keyElement.WriteEnd(writer, 1, true, true);
+  return true;
+}
+
+void ShowImportProblem(const std::string& text) {
+  SetCursor(LoadCursor(NULL, IDC_ARROW));
+  Interaction().ShowMessageBox(NULL, text, kCaption, MB_OK);
+}
+
+void ShowParseError(const std::string& text) { Interaction().ShowMessageBox(NULL, text, kCaption, MB_OK); }
+
+struct ImportKeyEntry {
+  std::string name;
+  CKey key;
+};
+
+// Opens, else creates, the key the stack names; no key on failure.
+HKEY OpenOrCreateKeyPath(const std::vector<ImportKeyEntry>& stack, CKey& key) {
+  if (stack.empty()) return NULL;
+  const std::string& rootName = stack.front().name;
+  std::string path;
+  for (size_t i = 1; i < stack.size(); ++i) {
+    if (i > 1) path += '\\';
+    path += stack[i].name;
+  }
+  if (OpenKeyPath(rootName, path, KEY_READ | KEY_WRITE, key) == ERROR_SUCCESS) return key.Get();
+  HKEY root = RootKey(rootName);
+  if (root == NULL) return NULL;
+  DWORD disposition;
+  if (RegCreateKeyExA(root, path.c_str(), 0, NULL, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
+                      NULL, key.Receive(), &disposition) == ERROR_SUCCESS)
+    return key.Get();
+  ShowImportProblem("couldn't create key " + rootName + "\\" + path);
+  return NULL;
+}
+
+void ImportValue(HKEY key, const std::string& name, const std::string& content,
+                 const std::string& typeName) {
+  std::string valueName = CompareNoCase(name, kDefaultName) == 0 ? std::string() : name;
+  DWORD type = RegistryTypeFromName(typeName);
+  std::optional<std::string> data = ParseValueContent(VariablesToFolders(content), type);
+  if (data && !data->empty() &&
+      RegSetValueExA(key, valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(data->data()),
+                     static_cast<DWORD>(data->size())) == ERROR_SUCCESS)
+    return;
+  ShowImportProblem("Couldn't set value " + name);
+}
+
+bool SameName(const std::string& a, const char* b) { return CompareNoCase(a, b) == 0; }
+
+}  // namespace
+
+bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std::string& selector) {
+  if (keyPath.empty()) return false;
+  size_t slash = keyPath.find('\\');
+  std::string rootName = keyPath.substr(0, slash);
+  std::string rest = slash == std::string::npos ? std::string() : keyPath.substr(slash + 1);
+  CKey key;
+  if (OpenKeyPath(rootName, rest, KEY_READ, key) != ERROR_SUCCESS) return false;
+
+  // Doubled or trailing backslashes name no key level of their own.
+  std::vector<std::string> components;
+  for (size_t start = 0; start <= keyPath.size();) {
+    size_t end = keyPath.find('\\', start);
+    if (end == std::string::npos) end = keyPath.size();
+    if (end > start) components.push_back(keyPath.substr(start, end - start));
+    start = end + 1;
+  }
+  std::vector<XmlElement> chain;
+  for (const std::string& component : components) {
+    chain.emplace_back("Key");
+    chain.back().SetAttribute("Name", EscapeXml(component));
+    chain.back().WriteStart(writer, 1, true, true);
+  }
+  bool written = WriteKeyTree(writer, std::string(), key.Get(), selector);
+  for (auto element = chain.rbegin(); element != chain.rend(); ++element)
+    element->WriteEnd(writer, 1, true, true);
+  return written;
+}
+
+bool ImportRegistryFile(const std::string& xmlFile) {
+  XmlReader reader;
+  reader.SetShowErrors(true);
+  if (!reader.Open(xmlFile)) return false;
+  XmlErrorSink previousSink = SetXmlErrorSink(ShowParseError);
+
+  bool result = true;
+  std::vector<ImportKeyEntry> stack;
+  // One flag per open Key element: whether its Name pushed a level. A Key
+  // without a Name, or with a second Name, must not shift the levels.
+  std::vector<bool> openKeys;
+  std::string valueName, content, typeName, element;
+  while (result && reader.Next()) {
+    switch (reader.GetTokenType()) {
+      case XmlTokenType::StartElement:
+        reader.GetName(element);
+        if (SameName(element, "Key")) openKeys.push_back(false);
+        if (SameName(element, "Value")) {
+          valueName.clear();
+          content.clear();
+          typeName.clear();
+        }
+        break;
+      case XmlTokenType::Attribute: {
+        std::string name, value;
+        reader.GetAttribute(name, value);
+        name = UnescapeXml(name);
+        value = UnescapeXml(value);
+        reader.GetName(element);
+        if (SameName(element, "Key") && SameName(name, "Name")) {
+          if (openKeys.empty() || openKeys.back()) break;
+          openKeys.back() = true;
+          stack.push_back({value, CKey()});
+          CKey key;
+          if (OpenOrCreateKeyPath(stack, key) == NULL) result = false;
+          stack.back().key = std::move(key);
+        } else if (SameName(element, "Value") && SameName(name, "Name")) {
+          valueName = value;
+          content.clear();
+          typeName.clear();
+        } else if (SameName(element, "Value") && SameName(name, "Content")) {
+          content = value;
+          typeName.clear();
+        } else if (SameName(element, "Value") && SameName(name, "Type")) {
+          typeName = value;
+        }
+        break;
+      }
+      case XmlTokenType::EndElement:
+        reader.GetName(element);
+        element = UnescapeXml(element);
+        if (SameName(element, "Key") && !openKeys.empty()) {
+          if (openKeys.back() && !stack.empty()) stack.pop_back();
+          openKeys.pop_back();
+        } else if (SameName(element, "Value") && !stack.empty()) {
+          ImportValue(stack.back().key.Get(), valueName, content, typeName);
+          valueName.clear();
+          content.clear();
+          typeName.clear();
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  reader.Close();
+  SetXmlErrorSink(previousSink);
+  return result;
+}
+
+bool ExportRegistryKeyToFile(const std::string& xmlFile, const std::string& key) {
+  XmlWriter writer;
+  writer.SetFileName(xmlFile);
+  bool exported = ExportRegistryKey(writer, key, "\\");
+  return writer.Close() && exported;
+}

@@ -1,9 +1,20 @@
-// Registry keys as XML files (/e and /i).
+// Registry keys as XML files: nested Key elements naming the path, one
+// Value element per registry value with its data as text.
 #pragma once
 
 #include <string>
 
-// Writes the registry values of the XML file into the registry.
+class XmlWriter;
+
+// Writes the key into the writer: "\" the whole key with all subkeys, "*"
+// its values only, any other text only the value of that name. False when
+// the key can't be opened or read; nothing is shown to the user.
+bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std::string& selector);
+
+// Writes the keys and values of a registry key file into the registry.
+// False when the file can't be opened or a key can't be opened or created;
+// a single value that can't be written is shown to the user and skipped.
 bool ImportRegistryFile(const std::string& xmlFile);
-// Writes the whole key into a new XML file.
+
+// The console's /e: the whole key into a new file.
 bool ExportRegistryKeyToFile(const std::string& xmlFile, const std::string& key);

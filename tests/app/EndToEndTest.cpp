@@ -11,53 +11,6 @@
 
 namespace {
 
-struct Finished {
-  DWORD status;
-  std::string output;  // standard output and standard error
-};
-
-// Runs a program of the build with the given arguments; `input` is its whole
-// standard input, closed after it.
-Finished RunProgram(const std::string& program, const std::string& arguments,
-                    const std::string& input = std::string()) {
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-  HANDLE outRead, outWrite, inRead, inWrite;
-  if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) throw std::runtime_error("pipe");
-  if (!CreatePipe(&inRead, &inWrite, &inherit, 0)) throw std::runtime_error("pipe");
-  CHandle outReader(outRead), outWriter(outWrite), inReader(inRead), inWriter(inWrite);
-  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
-
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = inRead;
-  startup.hStdOutput = outWrite;
-  startup.hStdError = outWrite;
-  PROCESS_INFORMATION process = {};
-  std::string path = ProgramFolder() + program;
-  std::string line = "\"" + path + "\" " + arguments;
-  if (!CreateProcessA(path.c_str(), &line[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup,
-                      &process))
-    throw std::runtime_error("can't start " + path);
-  CHandle processHandle(process.hProcess), thread(process.hThread);
-  outWriter.Reset();
-  inReader.Reset();
-
-  DWORD written;
-  if (!input.empty()) WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, NULL);
-  inWriter.Reset();
-
-  Finished result = {};
-  char buffer[4096];
-  DWORD read;
-  while (ReadFile(outRead, buffer, sizeof buffer, &read, NULL) && read > 0)
-    result.output.append(buffer, read);
-  WaitForSingleObject(process.hProcess, 60000);
-  GetExitCodeProcess(process.hProcess, &result.status);
-  return result;
-}
-
 std::string Crlf(const std::string& text) { return std::regex_replace(text, std::regex("\n"), "\r\n"); }
 
 std::string BannerAndUsage() {

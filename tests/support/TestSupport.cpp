@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "system/Win32Handle.h"
+
 namespace {
 
 std::string GetEnv(const char* name) {
@@ -103,4 +105,47 @@ std::vector<std::string> SplitLines(const std::string& text) {
     lines.push_back(text.substr(start, end - start));
     start = end + 2;
   }
+}
+
+Finished RunCommand(const std::string& commandLine, const std::string& input) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+  HANDLE outRead, outWrite, inRead, inWrite;
+  if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) throw std::runtime_error("pipe");
+  if (!CreatePipe(&inRead, &inWrite, &inherit, 0)) throw std::runtime_error("pipe");
+  CHandle outReader(outRead), outWriter(outWrite), inReader(inRead), inWriter(inWrite);
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = inRead;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = outWrite;
+  PROCESS_INFORMATION process = {};
+  std::string line = commandLine;
+  if (!CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process))
+    throw std::runtime_error("can't start " + commandLine);
+  CHandle processHandle(process.hProcess), thread(process.hThread);
+  outWriter.Reset();
+  inReader.Reset();
+
+  DWORD written;
+  if (!input.empty())
+    WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, NULL);
+  inWriter.Reset();
+
+  Finished result = {};
+  char buffer[4096];
+  DWORD read;
+  while (ReadFile(outRead, buffer, sizeof buffer, &read, NULL) && read > 0)
+    result.output.append(buffer, read);
+  WaitForSingleObject(process.hProcess, 60000);
+  GetExitCodeProcess(process.hProcess, &result.status);
+  return result;
+}
+
+Finished RunProgram(const std::string& program, const std::string& arguments,
+                    const std::string& input) {
+  return RunCommand("\"" + ProgramFolder() + program + "\" " + arguments, input);
 }

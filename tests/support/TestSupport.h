@@ -76,3 +76,15 @@ void DeleteKeyTree(const std::string& path);
 std::string ProgramFolder();
 // Splits text into lines at "\r\n".
 std::vector<std::string> SplitLines(const std::string& text);
+
+struct Finished {
+  DWORD status;
+  std::string output;  // standard output and standard error
+};
+
+// Runs a command line (searched on the path) and waits for it; `input` is
+// its whole standard input, closed after it.
+Finished RunCommand(const std::string& commandLine, const std::string& input = std::string());
+// Runs a program of the build, found beside the test program.
+Finished RunProgram(const std::string& program, const std::string& arguments,
+                    const std::string& input = std::string());

@@ -1,0 +1,242 @@
+#include "storage/ValueContent.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+std::string TextUpToNul(const unsigned char* data, std::size_t length) {
+  const void* nul = std::memchr(data, 0, length);
+  std::size_t size = nul ? static_cast<const unsigned char*>(nul) - data : length;
+  return std::string(reinterpret_cast<const char*>(data), size);
+}
+
+std::string HexBytes(const unsigned char* data, std::size_t length) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  text.reserve(length * 3);
+  for (std::size_t i = 0; i < length; ++i) {
+    if (i > 0) text += ' ';
+    text += kDigits[data[i] >> 4];
+    text += kDigits[data[i] & 15];
+  }
+  return text;
+}
+
+// `count` bytes of the value, most significant first. Bytes that a short
+// value lacks count as zero.
+std::string HexNumber(const unsigned char* data, std::size_t length, std::size_t count,
+                      bool storedLittleEndian) {
+  std::string text = "0x";
+  for (std::size_t i = 0; i < count; ++i) {
+    std::size_t index = storedLittleEndian ? count - 1 - i : i;
+    unsigned char byte = index < length ? data[index] : 0;
+    char pair[3];
+    std::snprintf(pair, sizeof pair, "%02x", byte);
+    text += pair;
+  }
+  return text;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The byte written as two hexadecimal digits at `at`; -1 if they aren't.
+int HexPair(const std::string& text, std::size_t at) {
+  int high = HexDigit(text[at]);
+  int low = HexDigit(text[at + 1]);
+  return high < 0 || low < 0 ? -1 : high * 16 + low;
+}
+
+// "0x" and `count` pairs, most significant first, stored least significant
+// first. Whatever follows (the decimal) is not looked at.
+std::optional<std::string> ParseNumber(const std::string& content, std::size_t count) {
+  if (content.empty()) return std::string(count, '\0');
+  if (content.size() < 2 + 2 * count) return std::nullopt;
+  std::string bytes(count, '\0');
+  for (std::size_t i = 0; i < count; ++i) {
+    int byte = HexPair(content, 2 + 2 * i);
+    if (byte < 0) return std::nullopt;
+    bytes[count - 1 - i] = static_cast<char>(byte);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::string FormatValueContent(std::uint32_t type, const unsigned char* data, std::size_t length) {
+  switch (type) {
+    case kRegBinary:
+    case kRegResourceList:
+    case kRegResourceRequirementsList:
+      return HexBytes(data, length);
+    case kRegDword:
+    case kRegDwordBigEndian: {
+      bool little = type == kRegDword;
+      std::string text = HexNumber(data, length, 4, little);
+      std::uint32_t number = 0;
+      for (std::size_t i = 0; i < 4; ++i) {
+        std::size_t index = little ? 3 - i : i;
+        number = (number << 8) | (index < length ? data[index] : 0);
+      }
+      char decimal[16];
+      std::snprintf(decimal, sizeof decimal, " (%d)", static_cast<std::int32_t>(number));
+      return text + decimal;
+    }
+    case kRegQword:
+      return HexNumber(data, length, 8, true);
+    case kRegMultiSz: {
+      std::string text;
+      for (std::size_t i = 0; i + 2 < length; ++i) {
+        if (data[i] == 0) {
+          text += "\r\n";
+        } else {
+          text += static_cast<char>(data[i]);
+        }
+      }
+      return text;
+    }
+    case kRegFullResourceDescriptor:
+      return std::string();
+    default:  // REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_LINK and unknown types
+      return TextUpToNul(data, length);
+  }
+}
+
+std::optional<std::string> ParseValueContent(const std::string& content, std::uint32_t type) {
+  switch (type) {
+    case kRegBinary:
+    case kRegResourceList:
+    case kRegResourceRequirementsList: {
+      if (content.empty()) return std::string(1, '\0');
+      std::size_t count = (content.size() + 1) / 3;
+      std::string bytes(count, '\0');
+      for (std::size_t i = 0; i < count; ++i) {
+        int byte = HexPair(content, 3 * i);
+        if (byte < 0) return std::nullopt;
+        bytes[i] = static_cast<char>(byte);
+      }
+      return bytes;
+    }
+    case kRegDword:
+      return ParseNumber(content, 4);
+    case kRegQword:
+      return ParseNumber(content, 8);
+    case kRegMultiSz: {
+      if (content.empty()) return std::string(1, '\0');
+      std::string bytes;
+      bytes.reserve(content.size() + 2);
+      for (char c : content) {
+        if (c == '\r') continue;
+        bytes += c == '\n' ? '\0' : c;
+      }
+      bytes.append(2, '\0');
+      return bytes;
+    }
+    default:  // REG_SZ, REG_EXPAND_SZ
+      return content + '\0';
+  }
+}
+
+std::string RegistryTypeName(std::uint32_t type) {
+  switch (type) {
+    case kRegSz:
+    case kRegLink:
+      return "REG_SZ";
+    case kRegExpandSz:
+      return "REG_EXPAND_SZ";
+    case kRegBinary:
+      return "REG_BINARY";
+    case kRegDword:
+    case kRegDwordBigEndian:
+      return "REG_DWORD";
+    case kRegMultiSz:
+      return "REG_MULTI_SZ";
+    case kRegResourceList:
+      return "REG_RESOURCE_LIST";
+    case kRegResourceRequirementsList:
+      return "REG_RESOURCE_REQUIREMENTS_LIST";
+    case kRegQword:
+      return "REG_QWORD";
+    default:
+      return std::string();
+  }
+}
+
+std::uint32_t RegistryTypeFromName(const std::string& name) {
+  static const struct {
+    const char* name;
+    std::uint32_t type;
+  } kNames[] = {
+      {"REG_BINARY", kRegBinary},
+      {"REG_DWORD", kRegDword},
+      {"REG_SZ", kRegSz},
+      {"REG_EXPAND_SZ", kRegExpandSz},
+      {"REG_MULTI_SZ", kRegMultiSz},
+      {"REG_QWORD", kRegQword},
+      {"REG_RESOURCE_LIST", kRegResourceList},
+      {"REG_RESOURCE_REQUIREMENTS_LIST", kRegResourceRequirementsList},
+  };
+  for (const auto& entry : kNames) {
+    if (name.size() != std::strlen(entry.name)) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < name.size() && same; ++i) {
+      char a = name[i];
+      if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
+      same = a == entry.name[i];
+    }
+    if (same) return entry.type;
+  }
+  return kRegSz;
+}
+
+int CompareNoCase(const std::string& a, const std::string& b) {
+  std::size_t common = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    int x = static_cast<unsigned char>(a[i]);
+    int y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
+    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+// The files were first written with an exchange sort that never moves a
+// "(Default)" entry to the right. Its result, computed in n log n: the
+// "(Default)" entries keep their order and split the list into runs; a name
+// that sorts after "(Default)" travels past every later one into the last
+// run, any other name stays in its run; each run is sorted stably.
+void OrderValueEntries(std::vector<RegistryValueEntry>& entries) {
+  static const std::string kDefault = "(Default)";
+  std::vector<std::vector<RegistryValueEntry>> runs(1);
+  std::vector<RegistryValueEntry> barriers;
+  std::vector<RegistryValueEntry> travellers;
+  for (RegistryValueEntry& entry : entries) {
+    int order = CompareNoCase(entry.name, kDefault);
+    if (order == 0) {
+      barriers.push_back(std::move(entry));
+      runs.emplace_back();
+    } else if (order > 0) {
+      travellers.push_back(std::move(entry));
+    } else {
+      runs.back().push_back(std::move(entry));
+    }
+  }
+  for (RegistryValueEntry& entry : travellers) runs.back().push_back(std::move(entry));
+  auto less = [](const RegistryValueEntry& a, const RegistryValueEntry& b) {
+    return CompareNoCase(a.name, b.name) < 0;
+  };
+  entries.clear();
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    std::stable_sort(runs[i].begin(), runs[i].end(), less);
+    for (RegistryValueEntry& entry : runs[i]) entries.push_back(std::move(entry));
+    if (i < barriers.size()) entries.push_back(std::move(barriers[i]));
+  }
+}

@@ -1,0 +1,387 @@
+#include "storage/RegistryFile.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "app/Interaction.h"
+#include "app/Startup.h"
+#include "catalogue/PathVariables.h"
+#include "catalogue/Registry.h"
+#include "catalogue/Xml.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+const char kSource[] = "HKEY_CURRENT_USER\\Software\\QmFileTests";
+const char kTarget[] = "HKEY_CURRENT_USER\\Software\\QmFileTarget";
+
+HKEY OpenTestKey(const std::string& path) {
+  HKEY key = NULL;
+  RegCreateKeyExA(HKEY_CURRENT_USER, path.substr(18).c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key,
+                  NULL);
+  return key;
+}
+
+void SetValue(const std::string& keyPath, const char* name, DWORD type, const std::string& data) {
+  HKEY key = OpenTestKey(keyPath);
+  ASSERT_NE(HKEY(NULL), key);
+  ASSERT_EQ(0, RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                              static_cast<DWORD>(data.size())));
+  RegCloseKey(key);
+}
+
+// The stored type and bytes of a value, or type REG_NONE with "<missing>".
+std::pair<DWORD, std::string> GetValue(const std::string& keyPath, const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath.substr(18).c_str(), 0, KEY_READ, &key) != 0)
+    return {REG_NONE, "<missing>"};
+  char data[4096];
+  DWORD size = sizeof data, type = REG_NONE;
+  LONG status = RegQueryValueExA(key, name, NULL, &type, reinterpret_cast<BYTE*>(data), &size);
+  RegCloseKey(key);
+  if (status != 0) return {REG_NONE, "<missing>"};
+  return {type, std::string(data, size)};
+}
+
+class RegistryFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(OpenSystemOperations());
+    DeleteKeyTree(kSource);
+    DeleteKeyTree(kTarget);
+    ASSERT_TRUE(CreateRegistryKey(kSource));
+    file = temp.Path() + "key.xml";
+  }
+  void TearDown() override {
+    DeleteKeyTree(kSource);
+    DeleteKeyTree(kTarget);
+    DeleteKeyTree("HKEY_CURRENT_USER\\Software\\Demo");
+    CloseSystemOperations();
+  }
+  std::string Export(const std::string& key, const std::string& selector, bool expect = true) {
+    XmlWriter writer;
+    writer.SetFileName(file);
+    EXPECT_EQ(expect, ExportRegistryKey(writer, key, selector));
+    writer.Close();
+    return ReadWholeFile(file);
+  }
+  bool Import(const std::string& document) {
+    WriteWholeFile(file, document);
+    return ImportRegistryFile(file);
+  }
+  static std::string Document(const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"ASCII\" standalone=\"yes\"?>\r\n" + body;
+  }
+
+  CTemporaryFolder temp;
+  CScriptedInteraction ui;
+  std::string file;
+};
+
+TEST_F(RegistryFiles, ConsoleExportLayoutIsExact) {
+  std::string demo = "HKEY_CURRENT_USER\\Software\\Demo";
+  std::string windows = GetSpecialFolder("Windows").value_or("?");
+  SetValue(demo, "x", REG_DWORD, std::string("\x01\0\0\0", 4));
+  SetValue(demo + "\\Sub", "s", REG_SZ, windows + "\\app.exe" + '\0');
+  ASSERT_TRUE(ExportRegistryKeyToFile(file, demo));
+  EXPECT_EQ(Document(" <Key Name=\"HKEY_CURRENT_USER\">\r\n"
+                     "  <Key Name=\"Software\">\r\n"
+                     "   <Key Name=\"Demo\">\r\n"
+                     "    <Value Name=\"x\" Content=\"0x00000001 (1)\" Type=\"REG_DWORD\"/>\r\n"
+                     "    <Key Name=\"Sub\">\r\n"
+                     "     <Value Name=\"s\" Content=\"%windir%\\app.exe\"/>\r\n"
+                     "    </Key>\r\n"
+                     "   </Key>\r\n"
+                     "  </Key>\r\n"
+                     " </Key>\r\n"),
+            ReadWholeFile(file));
+}
+
+
+TEST_F(RegistryFiles, EmptyKeysAndDefaultValues) {
+  ASSERT_TRUE(CreateRegistryKey(std::string(kSource) + "\\Empty"));
+  SetValue(std::string(kSource) + "\\Blank", "", REG_SZ, std::string(1, '\0'));
+  std::string text = Export(kSource, "\\");
+  EXPECT_NE(std::string::npos, text.find("    <Key Name=\"Empty\"/>\r\n")) << text;
+  EXPECT_NE(std::string::npos,
+            text.find("    <Key Name=\"Blank\">\r\n     <Value Name=\"(Default)\" Content=\"\"/>\r\n"))
+      << text;
+  EXPECT_EQ(std::string::npos, text.find("(value not set)"));
+
+  // The named key itself always has a start and an end tag.
+  text = Export(std::string(kSource) + "\\Empty", "\\");
+  EXPECT_NE(std::string::npos, text.find("    <Key Name=\"Empty\">\r\n    </Key>\r\n")) << text;
+}
+
+TEST_F(RegistryFiles, SelectorsChooseValues) {
+  SetValue(kSource, "Keep", REG_SZ, std::string("k\0", 2));
+  SetValue(kSource, "Other", REG_SZ, std::string("o\0", 2));
+  SetValue(std::string(kSource) + "\\Sub", "Deep", REG_SZ, std::string("d\0", 2));
+  std::string values = Export(kSource, "*");
+  EXPECT_NE(std::string::npos, values.find("Name=\"Keep\""));
+  EXPECT_NE(std::string::npos, values.find("Name=\"Other\""));
+  EXPECT_EQ(std::string::npos, values.find("Sub"));
+  std::string one = Export(kSource, "keep");
+  EXPECT_NE(std::string::npos, one.find("Name=\"Keep\""));
+  EXPECT_EQ(std::string::npos, one.find("Other"));
+  std::string none = Export(kSource, "Missing");
+  EXPECT_EQ(std::string::npos, none.find("<Value"));
+  EXPECT_NE(std::string::npos, none.find("<Key Name=\"QmFileTests\">"));
+}
+
+TEST_F(RegistryFiles, UnknownRootsAndMissingKeysExportNothing) {
+  Export("HKCU\\Software", "\\", false);
+  Export(std::string(kSource) + "\\NoSuchKey", "\\", false);
+  Export("", "\\", false);
+  EXPECT_FALSE(FileExists(file));
+  EXPECT_FALSE(ExportRegistryKeyToFile(file, "HKEY_NOWHERE\\x"));
+  EXPECT_FALSE(FileExists(file));
+}
+
+TEST_F(RegistryFiles, WholeRootWithoutABackslash) {
+  std::string text = Export("HKEY_CURRENT_USER", "*");
+  EXPECT_EQ(0u, text.find(Document(" <Key Name=\"HKEY_CURRENT_USER\">\r\n"))) << text;
+  EXPECT_NE(std::string::npos, text.find("\r\n </Key>\r\n"));
+}
+
+// What the text form makes of each type, and what comes back.
+TEST_F(RegistryFiles, EveryTypeThereAndBack) {
+  struct Case {
+    const char* name;
+    DWORD type;
+    std::string data;
+    const char* content;
+    DWORD backType;
+    std::string backData;
+  } cases[] = {
+      {"none", REG_NONE, std::string("n\0", 2), "Content=\"n\"/>", REG_SZ, std::string("n\0", 2)},
+      {"sz", REG_SZ, std::string("Mixed Case\0", 11), "Content=\"Mixed Case\"/>", REG_SZ,
+       std::string("Mixed Case\0", 11)},
+      {"expand", REG_EXPAND_SZ, std::string("%TEMP%\\x\0", 9),
+       "Content=\"%TEMP%\\x\" Type=\"REG_EXPAND_SZ\"/>", REG_EXPAND_SZ,
+       std::string("%TEMP%\\x\0", 9)},
+      {"bin", REG_BINARY, std::string("\0\x10\xff", 3), "Content=\"00 10 ff\" Type=\"REG_BINARY\"/>",
+       REG_BINARY, std::string("\0\x10\xff", 3)},
+      {"bin0", REG_BINARY, "", "Content=\"\" Type=\"REG_BINARY\"/>", REG_BINARY, std::string(1, '\0')},
+      {"dword", REG_DWORD, "\xff\xff\xff\xff", "Content=\"0xffffffff (-1)\" Type=\"REG_DWORD\"/>",
+       REG_DWORD, "\xff\xff\xff\xff"},
+      {"big", REG_DWORD_BIG_ENDIAN, std::string("\0\0\x01\0", 4),
+       "Content=\"0x00000100 (256)\" Type=\"REG_DWORD\"/>", REG_DWORD, std::string("\0\x01\0\0", 4)},
+      {"multi", REG_MULTI_SZ, std::string("a\0b\0\0", 5),
+       "Content=\"a\r\nb\" Type=\"REG_MULTI_SZ\"/>", REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
+      {"res", 8, "\x01\x02", "Content=\"01 02\" Type=\"REG_RESOURCE_LIST\"/>", 8, "\x01\x02"},
+      {"full", 9, "\x01\x02", "Content=\"\" Type=\"\"/>", REG_SZ, std::string(1, '\0')},
+      {"req", 10, "\x03", "Content=\"03\" Type=\"REG_RESOURCE_REQUIREMENTS_LIST\"/>", 10, "\x03"},
+      {"qword", 11, "\x08\x07\x06\x05\x04\x03\x02\x01",
+       "Content=\"0x0102030405060708\" Type=\"REG_QWORD\"/>", 11, "\x08\x07\x06\x05\x04\x03\x02\x01"},
+      {"odd", 0x99, std::string("t\0", 2), "Content=\"t\" Type=\"\"/>", REG_SZ, std::string("t\0", 2)},
+  };
+  for (const Case& c : cases) SetValue(kSource, c.name, c.type, c.data);
+  std::string text = Export(kSource, "*");
+  for (const Case& c : cases) {
+    EXPECT_NE(std::string::npos, text.find("<Value Name=\"" + std::string(c.name) + "\" " + c.content))
+        << c.name << "\n" << text;
+  }
+  DeleteKeyTree(kSource);
+  WriteWholeFile(file, text);
+  ASSERT_TRUE(ImportRegistryFile(file));
+  for (const Case& c : cases) {
+    auto back = GetValue(kSource, c.name);
+    EXPECT_EQ(c.backType, back.first) << c.name;
+    EXPECT_EQ(c.backData, back.second) << c.name;
+  }
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(RegistryFiles, DrivePathsAreFoldedAndOtherTextsKeepTheirCase) {
+  std::string windows = GetSpecialFolder("Windows").value_or("?");
+  SetValue(kSource, "dll", REG_SZ, windows + "\\System32\\X.dll" + '\0');
+  SetValue(kSource, "word", REG_SZ, std::string("C:Mixed\0", 8));
+  std::string text = Export(kSource, "*");
+  EXPECT_NE(std::string::npos, text.find("Content=\"%windir%\\system32\\x.dll\""));
+  EXPECT_NE(std::string::npos, text.find("Content=\"C:Mixed\""));
+  DeleteKeyTree(kSource);
+  WriteWholeFile(file, text);
+  ASSERT_TRUE(ImportRegistryFile(file));
+  EXPECT_EQ(windows + "\\system32\\x.dll" + '\0', GetValue(kSource, "dll").second);
+}
+
+TEST_F(RegistryFiles, MarkupCharactersAndApostrophesComeBackWhole) {
+  std::string odd = "a&b<c>d\"e'f";
+  SetValue(std::string(kSource) + "\\" + odd, odd.c_str(), REG_SZ, odd + '\0');
+  std::string text = Export(kSource, "\\");
+  EXPECT_EQ(std::string::npos, text.find(odd));
+  DeleteKeyTree(kSource);
+  WriteWholeFile(file, text);
+  ASSERT_TRUE(ImportRegistryFile(file));
+  EXPECT_EQ(odd + '\0', GetValue(std::string(kSource) + "\\" + odd, odd.c_str()).second);
+}
+
+TEST_F(RegistryFiles, LiteralDefaultNameBecomesTheUnnamedValue) {
+  SetValue(kSource, "(Default)", REG_SZ, std::string("named\0", 6));
+  std::string text = Export(kSource, "*");
+  EXPECT_NE(std::string::npos, text.find("<Value Name=\"(Default)\" Content=\"named\"/>"));
+  DeleteKeyTree(kSource);
+  WriteWholeFile(file, text);
+  ASSERT_TRUE(ImportRegistryFile(file));
+  EXPECT_EQ(std::string("named\0", 6), GetValue(kSource, "").second);
+  ASSERT_TRUE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\">"
+                              "<Key Name=\"QmFileTarget\"><Value Content=\"nameless\"/>"
+                              "</Key></Key></Key>\r\n")));
+  EXPECT_EQ(std::string("nameless\0", 9), GetValue(kTarget, "").second);
+}
+
+TEST_F(RegistryFiles, ImportCreatesKeysAndHonoursAttributeOrder) {
+  ASSERT_TRUE(Import(Document(" <Key Name=\"HKEY_CURRENT_USER\">\r\n  <Key Name=\"Software\">\r\n"
+                              "   <Key Name=\"QmFileTarget\">\r\n    <Key Name=\"New\"/>\r\n"
+                              "    <Value Name=\"t\" Type=\"REG_DWORD\" Content=\"0x00000001\"/>\r\n"
+                              "   </Key>\r\n  </Key>\r\n </Key>\r\n")));
+  EXPECT_TRUE(RegistryKeyExists(std::string(kTarget) + "\\New"));
+  auto value = GetValue(kTarget, "t");
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), value.first);  // Type before Content is lost
+  EXPECT_EQ(std::string("0x00000001\0", 11), value.second);
+}
+
+TEST_F(RegistryFiles, ImportStopsAtKeysItCannotWrite) {
+  EXPECT_FALSE(Import(Document("<Key Name=\"HKEY_NOWHERE\"><Value Name=\"a\" Content=\"b\"/></Key>")));
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_FALSE(ImportRegistryFile(temp.Path() + "missing.xml"));
+
+  std::string huge(100000, 'k');
+  EXPECT_FALSE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\">"
+                               "<Key Name=\"QmFileTarget\"><Key Name=\"" + huge + "\">"
+                               "<Value Name=\"a\" Content=\"b\"/></Key>"
+                               "<Value Name=\"after\" Content=\"x\"/></Key></Key></Key>")));
+  ASSERT_EQ(1u, ui.boxes.size());
+  EXPECT_EQ(0u, ui.boxes[0].text.find("couldn't create key HKEY_CURRENT_USER\\Software\\QmFileTarget\\kkk"));
+  EXPECT_EQ("<missing>", GetValue(kTarget, "after").second);
+}
+
+TEST_F(RegistryFiles, BadValuesAreReportedAndSkipped) {
+  ASSERT_TRUE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"QmFileTarget\">"
+                              "<Value Name=\"short\" Content=\"0x1\" Type=\"REG_DWORD\"/>"
+                              "<Value Name=\"hex\" Content=\"zz\" Type=\"REG_BINARY\"/>"
+                              "<Value Name=\"q\" Content=\"0x01\" Type=\"REG_QWORD\"/>"
+                              "<Value Name=\"good\" Content=\"0x0000000a\" Type=\"reg_dword\"/>"
+                              "</Key></Key></Key>")));
+  ASSERT_EQ(3u, ui.boxes.size());
+  EXPECT_EQ("Couldn't set value short", ui.boxes[0].text);
+  EXPECT_EQ("Couldn't set value hex", ui.boxes[1].text);
+  EXPECT_EQ("Couldn't set value q", ui.boxes[2].text);
+  EXPECT_EQ("<missing>", GetValue(kTarget, "short").second);
+  EXPECT_EQ(std::string("\x0a\0\0\0", 4), GetValue(kTarget, "good").second);
+}
+
+TEST_F(RegistryFiles, DamagedFilesStopWhereTheDamageIs) {
+  // What stands before the damage is written; the error is shown once.
+  ASSERT_TRUE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"QmFileTarget\">\r\n"
+                              "<Value Name=\"before\" Content=\"1\"/>\r\n"
+                              "<Value <Name=\"broken\" Content=\"2\"/>\r\n"
+                              "<Value Name=\"after\" Content=\"3\"/>\r\n")));
+  EXPECT_EQ(std::string("1\0", 2), GetValue(kTarget, "before").second);
+  EXPECT_EQ("<missing>", GetValue(kTarget, "after").second);
+  ASSERT_EQ(1u, ui.boxes.size());
+  EXPECT_EQ("Parse error in line 4 : (Bad '<' symbol)", ui.boxes[0].text);
+
+  const char* damaged[] = {
+      "<Key Name=\"HKEY_CURRENT_USER\"><Key =\"x\">",
+      "<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"QmFileTarget\"><Value Name=\"u\" Content=\"unclosed",
+      "<\r\n",
+      "<>",
+      " <Key Name=\"HKEY_CURRENT_USER\">",
+  };
+  for (const char* body : damaged) {
+    ui.boxes.clear();
+    Import(Document(body));
+    EXPECT_EQ(std::string::npos, GetValue(kTarget, "u").second.find("unclosed")) << body;
+  }
+}
+
+TEST_F(RegistryFiles, KeyElementsWithoutOrWithTwoNamesKeepTheChain) {
+  ASSERT_TRUE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\">"
+                              "<Key Name=\"QmFileTarget\" Name=\"Second\">"
+                              "<Key><Value Name=\"inner\" Content=\"i\"/></Key>"
+                              "<Value Name=\"outer\" Content=\"o\"/>"
+                              "</Key></Key></Key>")));
+  EXPECT_EQ(std::string("i\0", 2), GetValue(kTarget, "inner").second);
+  EXPECT_EQ(std::string("o\0", 2), GetValue(kTarget, "outer").second);
+  EXPECT_FALSE(RegistryKeyExists(std::string(kTarget) + "\\Second"));
+  EXPECT_EQ("<missing>", GetValue("HKEY_CURRENT_USER\\Software", "outer").second);
+}
+
+TEST_F(RegistryFiles, DeepNestingFailsCleanly) {
+  std::string body = "<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"QmFileTarget\">";
+  for (int i = 0; i < 3000; ++i) body += "<Key Name=\"k\">";
+  body += "<Value Name=\"deep\" Content=\"x\"/>";
+  EXPECT_FALSE(Import(Document(body)));
+  EXPECT_EQ(1u, ui.boxes.size());
+}
+
+
+// The registry as reg.exe exports it, as plain text, with one key renamed.
+std::string RegExport(const std::string& key, const std::string& file) {
+  Finished run = RunCommand("reg.exe export " + key + " \"" + file + "\" /y");
+  EXPECT_EQ(0u, run.status) << run.output;
+  std::string raw = ReadWholeFile(file), text;
+  for (char c : raw) {
+    if (c != '\0') text += c;  // the file is UTF-16; our names are ASCII
+  }
+  return text;
+}
+
+std::string Renamed(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+class ConsoleRegistryFiles : public RegistryFiles {
+ protected:
+  void SetUp() override {
+    RegistryFiles::SetUp();
+    ASSERT_TRUE(CreateRegistryKey(kInstallKey));
+  }
+};
+
+TEST_F(ConsoleRegistryFiles, ExportThenImportElsewhereMatchesRegExe) {
+  std::string key = kSource;
+  SetValue(key, "", REG_SZ, std::string("default\0", 8));
+  SetValue(key, "Text", REG_SZ, std::string("Hello World\0", 12));
+  SetValue(key, "Expand", REG_EXPAND_SZ, std::string("%SystemRoot%\\x\0", 15));
+  SetValue(key, "Bytes", REG_BINARY, std::string("\0\x01\xfe\xff", 4));
+  SetValue(key, "Number", REG_DWORD, "\x78\x56\x34\x12");
+  SetValue(key, "Large", 11, "\x01\x02\x03\x04\x05\x06\x07\x08");
+  SetValue(key, "Lines", REG_MULTI_SZ, std::string("one\0two\0three\0\0", 15));
+  SetValue(key + "\\Sub One", "Inner", REG_DWORD, std::string("\x2a\0\0\0", 4));
+  SetValue(key + "\\Sub One\\Deeper", "Empty", REG_SZ, std::string(1, '\0'));
+  ASSERT_TRUE(CreateRegistryKey(key + "\\Sub Two"));
+
+  Finished run = RunProgram("backupcmd.exe", "/e:" + Renamed(key, " ", "%20") + " " + file);
+  EXPECT_EQ(0u, run.status);
+  EXPECT_NE(std::string::npos, run.output.find("Done!\r\n")) << run.output;
+  WriteWholeFile(file, Renamed(ReadWholeFile(file), "\"QmFileTests\"", "\"QmFileTarget\""));
+
+  run = RunProgram("backupcmd.exe", "/i " + file + " /del");
+  EXPECT_NE(std::string::npos, run.output.find("Done!\r\n")) << run.output;
+  EXPECT_FALSE(FileExists(file));
+
+  std::string source = RegExport("HKCU\\Software\\QmFileTests", temp.Path() + "source.reg");
+  std::string target = RegExport("HKCU\\Software\\QmFileTarget", temp.Path() + "target.reg");
+  EXPECT_NE(std::string::npos, source.find("\"Large\"")) << source;
+  EXPECT_EQ(Renamed(source, "QmFileTests", "QmFileTarget"), target);
+}
+
+TEST_F(ConsoleRegistryFiles, FailedImportKeepsTheFile) {
+  WriteWholeFile(file, Document("<Key Name=\"HKEY_NOWHERE\"><Key Name=\"x\"/></Key>\r\n"));
+  Finished run = RunProgram("backupcmd.exe", "/i " + file + " /del");
+  EXPECT_EQ(0u, run.status);
+  EXPECT_NE(std::string::npos, run.output.find("Error: Couldn't import registry file!\r\n"));
+  EXPECT_TRUE(FileExists(file));
+
+  run = RunProgram("backupcmd.exe", "/e:HKEY_CURRENT_USER\\Software\\QmNoSuchKey " + file + "2");
+  EXPECT_NE(std::string::npos, run.output.find("Error: couldn't export registry file!\r\n"));
+  EXPECT_FALSE(FileExists(file + "2"));
+}
+
+}  // namespace
