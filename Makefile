@@ -1,5 +1,5 @@
 # make build | make test | make run: each installs what is missing first.
-.PHONY: all deps build test run clean
+.PHONY: all deps build test run clean test-host fuzz-host bench
 
 all: build
 
@@ -12,8 +12,20 @@ build: deps
 test: build
 	@scripts/run-tests.sh
 
+# The portable modules on this machine, under sanitizers, with a short fuzz run.
+test-host: deps
+	@scripts/test-host.sh
+
+# The markup reader's fuzz target for FUZZ_SECONDS (default 120).
+fuzz-host: deps
+	@scripts/fuzz-host.sh $(FUZZ_SECONDS)
+
 run: build
 	@scripts/run.sh
+
+# Benchmarks against the real peers, with their ratios.
+bench: build
+	@scripts/bench.sh
 
 clean:
 	rm -rf build

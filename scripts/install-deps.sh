@@ -18,7 +18,7 @@ packages=(
   zip unzip p7zip-full minizip
   tmux bsdutils
   wine64 g++-mingw-w64-x86-64-posix
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev g++
 )
 
 if dpkg --print-foreign-architectures | grep -qx i386; then need_i386=0; fi

@@ -17,6 +17,10 @@ case "$3" in
       "$WINESERVER" -w
       # The computer the tests see is a Windows XP one unless a test says otherwise.
       "$QM_WINE" reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null
+      # Without a display Wine's desktop process can't start and every
+      # program that loads the window system waits for it to try again; the
+      # null driver keeps one desktop running for the whole test run.
+      "$QM_WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
       "$WINESERVER" -w
       touch "$WINEPREFIX/.quillmark-ready"
     fi

@@ -129,38 +129,43 @@ bool ExpandPathVariables(std::string& path, const CatalogueEntry* entry) {
   }
 }
 
-namespace {
+CPlaceholderFolders::CPlaceholderFolders()
+    : m_windows(GetSpecialFolder("Windows")),
+      m_profile(GetSpecialFolder("Profile")),
+      m_comPrograms(GetSpecialFolder("ComPrograms")),
+      m_programs(GetSpecialFolder("Programs")) {}
 
-struct Placeholder {
-  const char* folder;
-  const char* variable;
-};
-
-}  // namespace
-
-std::string FoldersToVariables(const std::string& text) {
-  static const Placeholder kOrder[] = {{"Profile", "%userprofile%"},
-                                       {"Windows", "%windir%"},
-                                       {"ComPrograms", "%comprograms%"},
-                                       {"Programs", "%programs%"}};
+std::string CPlaceholderFolders::Fold(const std::string& text) const {
+  // The profile goes first, so a folder inside it is kept below "%userprofile%".
+  const std::pair<const std::optional<std::string>*, const char*> order[] = {
+      {&m_profile, "%userprofile%"},
+      {&m_windows, "%windir%"},
+      {&m_comPrograms, "%comprograms%"},
+      {&m_programs, "%programs%"}};
   std::string folded = Lower(text);
-  for (const Placeholder& p : kOrder) {
-    std::optional<std::string> folder = GetSpecialFolder(p.folder);
-    if (folder) ReplaceAll(folded, Lower(*folder), p.variable);
+  for (const auto& step : order) {
+    if (*step.first) ReplaceAll(folded, Lower(**step.first), step.second);
   }
   return folded;
 }
 
-std::string VariablesToFolders(const std::string& text) {
-  static const Placeholder kOrder[] = {{"Windows", "%windir%"},
-                                       {"Profile", "%userprofile%"},
-                                       {"ComPrograms", "%comprograms%"},
-                                       {"Programs", "%programs%"}};
+std::string CPlaceholderFolders::Unfold(const std::string& text) const {
+  const std::pair<const std::optional<std::string>*, const char*> order[] = {
+      {&m_windows, "%windir%"},
+      {&m_profile, "%userprofile%"},
+      {&m_comPrograms, "%comprograms%"},
+      {&m_programs, "%programs%"}};
   std::string unfolded = text;
-  for (const Placeholder& p : kOrder) {
-    if (unfolded.find(p.variable) == std::string::npos) continue;
-    std::optional<std::string> folder = GetSpecialFolder(p.folder);
-    if (folder) ReplaceAll(unfolded, p.variable, *folder);
+  for (const auto& step : order) {
+    if (*step.first) ReplaceAll(unfolded, step.second, **step.first);
   }
   return unfolded;
+}
+
+std::string FoldersToVariables(const std::string& text) { return CPlaceholderFolders().Fold(text); }
+
+std::string VariablesToFolders(const std::string& text) {
+  // Most values hold no placeholder: don't ask the shell for them.
+  if (text.find('%') == std::string::npos) return text;
+  return CPlaceholderFolders().Unfold(text);
 }

@@ -21,6 +21,20 @@ bool ExpandPathVariables(std::string& path, const CatalogueEntry* entry);
 // else of the entries around it, innermost first.
 std::optional<std::string> FindVariable(const CatalogueEntry* entry, const std::string& name);
 
+// The four folders of the placeholders, looked up once for many texts.
+class CPlaceholderFolders {
+ public:
+  CPlaceholderFolders();
+  // Lower-cases the text and folds the profile, Windows, all users'
+  // programs and programs folders, in this order, into their placeholders.
+  std::string Fold(const std::string& text) const;
+  // Unfolds the placeholders; nothing else changes.
+  std::string Unfold(const std::string& text) const;
+
+ private:
+  std::optional<std::string> m_windows, m_profile, m_comPrograms, m_programs;
+};
+
 // Lower-cases the text and folds the profile, Windows, all users' programs
 // and programs folders into "%userprofile%", "%windir%", "%comprograms%" and
 // "%programs%".

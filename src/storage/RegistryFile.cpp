@@ -133,7 +133,8 @@ bool IsDrivePath(const std::string& text) {
   return text.size() >= 3 && text[1] == ':' && text[2] == '\\';
 }
 
-bool WriteKeyTree(XmlWriter& writer, const std::string& name, HKEY key, const std::string& selector) {
+bool WriteKeyTree(XmlWriter& writer, const std::string& name, HKEY key, const std::string& selector,
+                  const CPlaceholderFolders& folders) {
   DWORD subkeys = 0, values = 0;
   if (RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL,
                        NULL) != ERROR_SUCCESS)
@@ -155,7 +156,7 @@ bool WriteKeyTree(XmlWriter& writer, const std::string& name, HKEY key, const st
     XmlElement value("Value");
     value.SetAttribute("Name", EscapeXml(entry.name));
     value.SetAttribute("Content",
-                       EscapeXml(IsDrivePath(entry.content) ? FoldersToVariables(entry.content)
+                       EscapeXml(IsDrivePath(entry.content) ? folders.Fold(entry.content)
                                                             : entry.content));
     if (entry.type != REG_NONE && entry.type != REG_SZ)
       value.SetAttribute("Type", EscapeXml(RegistryTypeName(entry.type)));
@@ -174,7 +175,8 @@ bool WriteKeyTree(XmlWriter& writer, const std::string& name, HKEY key, const st
       if (length == 0) continue;
       CKey subkey;
       if (RegOpenKeyExA(key, subkeyName, 0, KEY_READ, subkey.Receive()) != ERROR_SUCCESS) continue;
-      if (!WriteKeyTree(writer, std::string(subkeyName, length), subkey.Get(), "\\")) return false;
+      if (!WriteKeyTree(writer, std::string(subkeyName, length), subkey.Get(), "\\", folders))
+        return false;
     }
   }
 
@@ -215,10 +217,10 @@ HKEY OpenOrCreateKeyPath(const std::vector<ImportKeyEntry>& stack, CKey& key) {
 }
 
 void ImportValue(HKEY key, const std::string& name, const std::string& content,
-                 const std::string& typeName) {
+                 const std::string& typeName, const CPlaceholderFolders& folders) {
   std::string valueName = CompareNoCase(name, kDefaultName) == 0 ? std::string() : name;
   DWORD type = RegistryTypeFromName(typeName);
-  std::optional<std::string> data = ParseValueContent(VariablesToFolders(content), type);
+  std::optional<std::string> data = ParseValueContent(folders.Unfold(content), type);
   if (data && !data->empty() &&
       RegSetValueExA(key, valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(data->data()),
                      static_cast<DWORD>(data->size())) == ERROR_SUCCESS)
@@ -252,7 +254,8 @@ bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std:
     chain.back().SetAttribute("Name", EscapeXml(component));
     chain.back().WriteStart(writer, 1, true, true);
   }
-  bool written = WriteKeyTree(writer, std::string(), key.Get(), selector);
+  CPlaceholderFolders folders;
+  bool written = WriteKeyTree(writer, std::string(), key.Get(), selector, folders);
   for (auto element = chain.rbegin(); element != chain.rend(); ++element)
     element->WriteEnd(writer, 1, true, true);
   return written;
@@ -264,6 +267,7 @@ bool ImportRegistryFile(const std::string& xmlFile) {
   if (!reader.Open(xmlFile)) return false;
   XmlErrorSink previousSink = SetXmlErrorSink(ShowParseError);
 
+  CPlaceholderFolders folders;
   bool result = true;
   std::vector<ImportKeyEntry> stack;
   // One flag per open Key element: whether its Name pushed a level. A Key
@@ -313,7 +317,7 @@ bool ImportRegistryFile(const std::string& xmlFile) {
           if (openKeys.back() && !stack.empty()) stack.pop_back();
           openKeys.pop_back();
         } else if (SameName(element, "Value") && !stack.empty()) {
-          ImportValue(stack.back().key.Get(), valueName, content, typeName);
+          ImportValue(stack.back().key.Get(), valueName, content, typeName, folders);
           valueName.clear();
           content.clear();
           typeName.clear();

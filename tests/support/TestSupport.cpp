@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -135,12 +136,20 @@ Finished RunCommand(const std::string& commandLine, const std::string& input) {
     WriteFile(inWrite, input.data(), static_cast<DWORD>(input.size()), &written, NULL);
   inWriter.Reset();
 
+  // Read until the program ends, not until the pipe closes: a helper the
+  // program started (Wine's desktop process, say) may hold the pipe open.
   Finished result = {};
   char buffer[4096];
-  DWORD read;
-  while (ReadFile(outRead, buffer, sizeof buffer, &read, NULL) && read > 0)
-    result.output.append(buffer, read);
-  WaitForSingleObject(process.hProcess, 60000);
+  DWORD deadline = GetTickCount() + 600000;
+  for (bool ended = false; !ended;) {
+    ended = WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0 ||
+            static_cast<int>(deadline - GetTickCount()) < 0;
+    DWORD available = 0, read = 0;
+    while (PeekNamedPipe(outRead, NULL, 0, NULL, &available, NULL) && available > 0 &&
+           ReadFile(outRead, buffer, std::min<DWORD>(available, sizeof buffer), &read, NULL) &&
+           read > 0)
+      result.output.append(buffer, read);
+  }
   GetExitCodeProcess(process.hProcess, &result.status);
   return result;
 }

@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Runs the benchmarks under Wine and prints their ratios against the peers.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+trees=$(scripts/test-tree.sh)
+read -r tree arch <<<"$trees"
+cmake --build "$tree" -j2 --target registry_bench >/dev/null
+scripts/wine-test.sh "$tree" "$arch" "$tree/bin/registry_bench.exe" "$@"
+scripts/wine-prefix.sh "$tree" "$arch" down
