@@ -1,57 +1,28 @@
 #include "catalogue/Registry.h"
 
-#include <windows.h>
+#include "catalogue/RegistryKey.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <vector>
 
+HKEY RootKeyByName(const std::string& name) {
+  static const struct {
+    const char* name;
+    HKEY key;
+  } kRoots[] = {
+      {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},   {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+      {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKEY_USERS", HKEY_USERS},
+      {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+  };
+  for (const auto& root : kRoots) {
+    if (lstrcmpiA(name.c_str(), root.name) == 0) return root.key;
+  }
+  return NULL;
+}
+
 namespace {
-
-// Owns one open key.
-class CRegKey {
- public:
-  CRegKey() = default;
-  CRegKey(const CRegKey&) = delete;
-  CRegKey& operator=(const CRegKey&) = delete;
-  ~CRegKey() { Close(); }
-
-  bool Open(HKEY parent, const std::string& subkey, REGSAM access) {
-    Close();
-    if (RegOpenKeyExA(parent, subkey.c_str(), 0, access, &m_key) == ERROR_SUCCESS) return true;
-    m_key = NULL;
-    return false;
-  }
-  bool Create(HKEY parent, const std::string& subkey) {
-    Close();
-    DWORD disposition;
-    if (RegCreateKeyExA(parent, subkey.c_str(), 0, NULL, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                        NULL, &m_key, &disposition) == ERROR_SUCCESS)
-      return true;
-    m_key = NULL;
-    return false;
-  }
-  void Close() {
-    if (m_key != NULL) RegCloseKey(m_key);
-    m_key = NULL;
-  }
-  HKEY Get() const { return m_key; }
-
- private:
-  HKEY m_key = NULL;
-};
-
-struct RootName {
-  const char* name;
-  HKEY key;
-};
-
-const RootName kRoots[] = {
-    {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},   {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKEY_USERS", HKEY_USERS},
-    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-};
 
 // Splits "ROOT\rest" into the predefined key and the rest. Unknown roots,
 // paths without a backslash and paths over `limit` characters fail.
@@ -59,15 +30,10 @@ bool SplitRoot(const std::string& path, size_t limit, HKEY& root, std::string& r
   if (path.size() > limit) return false;
   size_t slash = path.find('\\');
   if (slash == std::string::npos) return false;
-  std::string name = path.substr(0, slash);
-  for (const RootName& candidate : kRoots) {
-    if (lstrcmpiA(name.c_str(), candidate.name) == 0) {
-      root = candidate.key;
-      rest = path.substr(slash + 1);
-      return true;
-    }
-  }
-  return false;
+  root = RootKeyByName(path.substr(0, slash));
+  if (root == NULL) return false;
+  rest = path.substr(slash + 1);
+  return true;
 }
 
 // Splits a value path into its key (root and key path) and value name.
@@ -102,7 +68,7 @@ std::optional<std::string> ReadRegistryValue(const std::string& path) {
   std::string key, value;
   if (!SplitValuePath(path, root, key, value)) return std::nullopt;
   CRegKey handle;
-  if (!handle.Open(root, key, KEY_READ)) return std::nullopt;
+  if (!handle.Open(root, key, KEY_READ) == ERROR_SUCCESS) return std::nullopt;
   char data[kMaxRegistryResult + 1];
   DWORD size = kMaxRegistryResult;
   if (RegQueryValueExA(handle.Get(), value.c_str(), NULL, NULL, reinterpret_cast<BYTE*>(data),
@@ -117,7 +83,7 @@ bool RegistryKeyExists(const std::string& path) {
   std::string key;
   if (!SplitRoot(path, kMaxRegistryKeyExistsPath, root, key)) return false;
   CRegKey handle;
-  return handle.Open(root, key, KEY_READ);
+  return handle.Open(root, key, KEY_READ) == ERROR_SUCCESS;
 }
 
 std::optional<std::string> EnumRegistrySubkey(const std::string& path, unsigned index) {
@@ -125,7 +91,7 @@ std::optional<std::string> EnumRegistrySubkey(const std::string& path, unsigned 
   std::string key, last;
   if (!SplitValuePath(path, root, key, last)) return std::nullopt;
   CRegKey handle;
-  if (!handle.Open(root, key, KEY_READ)) return std::nullopt;
+  if (!handle.Open(root, key, KEY_READ) == ERROR_SUCCESS) return std::nullopt;
   return SubkeyName(handle.Get(), index);
 }
 
@@ -134,11 +100,11 @@ std::optional<std::string> FindFirstLeafKey(const std::string& path) {
   std::string key;
   if (!SplitRoot(path, kMaxRegistryPath, root, key)) return std::nullopt;
   CRegKey top;
-  if (!top.Open(root, key, KEY_READ)) return std::nullopt;
+  if (!top.Open(root, key, KEY_READ) == ERROR_SUCCESS) return std::nullopt;
   std::string relative;
   for (;;) {
     CRegKey current;
-    if (!current.Open(top.Get(), relative, KEY_READ)) return std::nullopt;
+    if (!current.Open(top.Get(), relative, KEY_READ) == ERROR_SUCCESS) return std::nullopt;
     std::optional<std::string> first = SubkeyName(current.Get(), 0);
     if (!first) return relative;
     std::string deeper = relative.empty() ? *first : relative + "\\" + *first;
@@ -152,7 +118,7 @@ bool CreateRegistryKey(const std::string& path) {
   std::string key;
   if (!SplitRoot(path, kMaxRegistryPath, root, key)) return false;
   CRegKey handle;
-  return handle.Create(root, key);
+  return handle.Create(root, key, KEY_WRITE) == ERROR_SUCCESS;
 }
 
 bool WriteRegistryValue(const std::string& path, const char* data, size_t size) {
@@ -160,7 +126,7 @@ bool WriteRegistryValue(const std::string& path, const char* data, size_t size) 
   std::string key, value;
   if (!SplitValuePath(path, root, key, value)) return false;
   CRegKey handle;
-  if (!handle.Open(root, key, KEY_WRITE)) return false;
+  if (!handle.Open(root, key, KEY_WRITE) == ERROR_SUCCESS) return false;
   LONG status;
   if (size == 0) {
     status = RegSetValueExA(handle.Get(), value.c_str(), 0, REG_SZ,

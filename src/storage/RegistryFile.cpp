@@ -7,6 +7,7 @@
 
 #include "app/Interaction.h"
 #include "catalogue/PathVariables.h"
+#include "catalogue/RegistryKey.h"
 #include "catalogue/Xml.h"
 #include "storage/ValueContent.h"
 
@@ -16,58 +17,12 @@ const char kDefaultName[] = "(Default)";
 const char kValueNotSet[] = "(value not set)";
 const char kCaption[] = "Quillmark";
 
-// Owns one open key.
-class CKey {
- public:
-  CKey() = default;
-  explicit CKey(HKEY key) : m_key(key) {}
-  CKey(const CKey&) = delete;
-  CKey& operator=(const CKey&) = delete;
-  CKey(CKey&& other) noexcept : m_key(other.m_key) { other.m_key = NULL; }
-  CKey& operator=(CKey&& other) noexcept {
-    if (this != &other) {
-      Close();
-      m_key = other.m_key;
-      other.m_key = NULL;
-    }
-    return *this;
-  }
-  ~CKey() { Close(); }
-  void Close() {
-    if (m_key != NULL) RegCloseKey(m_key);
-    m_key = NULL;
-  }
-  HKEY Get() const { return m_key; }
-  HKEY* Receive() {
-    Close();
-    return &m_key;
-  }
-
- private:
-  HKEY m_key = NULL;
-};
-
-HKEY RootKey(const std::string& name) {
-  static const struct {
-    const char* name;
-    HKEY key;
-  } kRoots[] = {
-      {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},   {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-      {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE}, {"HKEY_USERS", HKEY_USERS},
-      {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-  };
-  for (const auto& root : kRoots) {
-    if (lstrcmpiA(name.c_str(), root.name) == 0) return root.key;
-  }
-  return NULL;
-}
-
 // Opens an existing key; ERROR_SUCCESS when opened.
-LONG OpenKeyPath(const std::string& rootName, std::string subkey, REGSAM access, CKey& key) {
-  HKEY root = RootKey(rootName);
+LONG OpenKeyPath(const std::string& rootName, std::string subkey, REGSAM access, CRegKey& key) {
+  HKEY root = RootKeyByName(rootName);
   if (root == NULL) return ERROR_INVALID_PARAMETER;
   while (!subkey.empty() && subkey.back() == '\\') subkey.pop_back();
-  return RegOpenKeyExA(root, subkey.c_str(), 0, access, key.Receive());
+  return key.Open(root, subkey, access);
 }
 
 std::string LinkText(const std::vector<BYTE>& data, DWORD length) {
@@ -173,8 +128,8 @@ bool WriteKeyTree(XmlWriter& writer, const std::string& name, HKEY key, const st
           ERROR_SUCCESS)
         break;
       if (length == 0) continue;
-      CKey subkey;
-      if (RegOpenKeyExA(key, subkeyName, 0, KEY_READ, subkey.Receive()) != ERROR_SUCCESS) continue;
+      CRegKey subkey;
+      if (subkey.Open(key, std::string(subkeyName, length), KEY_READ) != ERROR_SUCCESS) continue;
       if (!WriteKeyTree(writer, std::string(subkeyName, length), subkey.Get(), "\\", folders))
         return false;
     }
@@ -193,11 +148,11 @@ void ShowParseError(const std::string& text) { Interaction().ShowMessageBox(NULL
 
 struct ImportKeyEntry {
   std::string name;
-  CKey key;
+  CRegKey key;
 };
 
 // Opens, else creates, the key the stack names; no key on failure.
-HKEY OpenOrCreateKeyPath(const std::vector<ImportKeyEntry>& stack, CKey& key) {
+HKEY OpenOrCreateKeyPath(const std::vector<ImportKeyEntry>& stack, CRegKey& key) {
   if (stack.empty()) return NULL;
   const std::string& rootName = stack.front().name;
   std::string path;
@@ -206,12 +161,9 @@ HKEY OpenOrCreateKeyPath(const std::vector<ImportKeyEntry>& stack, CKey& key) {
     path += stack[i].name;
   }
   if (OpenKeyPath(rootName, path, KEY_READ | KEY_WRITE, key) == ERROR_SUCCESS) return key.Get();
-  HKEY root = RootKey(rootName);
+  HKEY root = RootKeyByName(rootName);
   if (root == NULL) return NULL;
-  DWORD disposition;
-  if (RegCreateKeyExA(root, path.c_str(), 0, NULL, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
-                      NULL, key.Receive(), &disposition) == ERROR_SUCCESS)
-    return key.Get();
+  if (key.Create(root, path, KEY_READ | KEY_WRITE) == ERROR_SUCCESS) return key.Get();
   ShowImportProblem("couldn't create key " + rootName + "\\" + path);
   return NULL;
 }
@@ -237,7 +189,7 @@ bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std:
   size_t slash = keyPath.find('\\');
   std::string rootName = keyPath.substr(0, slash);
   std::string rest = slash == std::string::npos ? std::string() : keyPath.substr(slash + 1);
-  CKey key;
+  CRegKey key;
   if (OpenKeyPath(rootName, rest, KEY_READ, key) != ERROR_SUCCESS) return false;
 
   // Doubled or trailing backslashes name no key level of their own.
@@ -294,8 +246,8 @@ bool ImportRegistryFile(const std::string& xmlFile) {
         if (SameName(element, "Key") && SameName(name, "Name")) {
           if (openKeys.empty() || openKeys.back()) break;
           openKeys.back() = true;
-          stack.push_back({value, CKey()});
-          CKey key;
+          stack.push_back({value, CRegKey()});
+          CRegKey key;
           if (OpenOrCreateKeyPath(stack, key) == NULL) result = false;
           stack.back().key = std::move(key);
         } else if (SameName(element, "Value") && SameName(name, "Name")) {
