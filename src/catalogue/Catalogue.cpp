@@ -1,0 +1,325 @@
+#include "catalogue/Catalogue.h"
+
+#include <windows.h>
+
+#include <cctype>
+#include <cstring>
+
+#include "app/Interaction.h"
+#include "catalogue/PathVariables.h"
+#include "catalogue/Registry.h"
+
+namespace {
+
+const char kCustomKey[] = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark\\Custom\\";
+
+bool Same(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
+
+bool StartsWith(const std::string& name, const char* prefix) {
+  size_t length = std::strlen(prefix);
+  return name.size() >= length && CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE,
+                                                 name.c_str(), static_cast<int>(length), prefix,
+                                                 static_cast<int>(length)) == CSTR_EQUAL;
+}
+
+bool IsEntryElement(const std::string& name) { return Same(name, "backup") || Same(name, "restore"); }
+
+// "path=expected": the registry value at path equals the text, letter case
+// ignored. Without "=" there is no path to read: not equal.
+bool KeyEquals(const std::string& value) {
+  size_t equals = value.find('=');
+  if (equals == std::string::npos) return false;
+  std::optional<std::string> data = ReadRegistryValue(value.substr(0, equals));
+  return data && lstrcmpiA(data->c_str(), value.substr(equals + 1).c_str()) == 0;
+}
+
+// Applies a condition attribute to `holds`; false when the name isn't one.
+bool ApplyCondition(const std::string& name, const std::string& value, bool allowOr, bool& holds) {
+  if (Same(name, "winVer")) {
+    holds = holds && IsWindowsVersion(value);
+  } else if (allowOr && StartsWith(name, "orKeyExists")) {
+    holds = holds || RegistryKeyExists(value);
+  } else if (StartsWith(name, "keyExists")) {
+    holds = holds && RegistryKeyExists(value);
+  } else if (StartsWith(name, "keyNotExists")) {
+    holds = holds && !RegistryKeyExists(value);
+  } else if (StartsWith(name, "keyEquals")) {
+    holds = holds && KeyEquals(value);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+std::string FolderPattern(const std::string& folder) {
+  return folder + (!folder.empty() && folder.back() == '\\' ? "*" : "\\*");
+}
+
+}  // namespace
+
+// One reading of the document.
+class Catalogue::CEvaluation {
+ public:
+  explicit CEvaluation(Catalogue& catalogue)
+      : m_list(catalogue.m_entries), m_reader(catalogue.m_reader) {}
+
+  // False when a variable couldn't be expanded.
+  bool Run() {
+    while (m_reader.Next()) {
+      std::string element;
+      switch (m_reader.GetTokenType()) {
+        case XmlTokenType::StartElement:
+          m_reader.GetName(element);
+          StartElement(element);
+          m_lastPosition = m_reader.GetPosition();
+          break;
+        case XmlTokenType::EndElement:
+          m_reader.GetName(element);
+          EndElement(element);
+          m_lastPosition = m_reader.GetPosition();
+          break;
+        case XmlTokenType::Attribute:
+          if (m_current != nullptr && !Attribute()) return false;
+          break;
+        default:
+          break;
+      }
+    }
+    return true;
+  }
+
+ private:
+  void StartElement(const std::string& element) {
+    if (IsEntryElement(element)) {
+      if (m_unlisted) List();
+      auto entry = std::make_unique<CatalogueEntry>();
+      entry->parent = m_current;
+      entry->valid = m_current == nullptr || m_current->valid;
+      entry->startPosition = m_reader.GetPosition();
+      entry->previousPosition = m_lastPosition;
+      m_current = entry.get();
+      m_unlisted = std::move(entry);
+      m_subFolders.clear();
+    } else if (m_current == nullptr) {
+      return;
+    } else if (Same(element, "item")) {
+      m_itemNumber = std::to_string(++m_current->itemCounter);
+      m_itemPath.clear();
+      m_itemHolds = true;
+    } else if (Same(element, "var")) {
+      m_varHolds = true;
+      m_varName.clear();
+      m_varValue.clear();
+    }
+  }
+
+  void EndElement(const std::string& element) {
+    if (m_current == nullptr) return;
+    if (Same(element, "item")) {
+      if (m_itemHolds) m_current->items.push_back(m_itemNumber + ";" + m_itemPath);
+      m_itemNumber.clear();
+      m_itemPath.clear();
+      m_itemHolds = true;
+    } else if (Same(element, "var")) {
+      if (m_varHolds) SetVariable();
+      m_varName.clear();
+      m_varValue.clear();
+      m_varHolds = true;
+    } else if (IsEntryElement(element)) {
+      if (m_unlisted) List();
+      CatalogueEntry& entry = *m_current;
+      if (!entry.foreach.empty() && !entry.in.empty() &&
+          EnumRegistrySubkey(entry.in, entry.foreachIndex + 1)) {
+        // Read the element's content again for the next subkey.
+        auto repetition = std::make_unique<CatalogueEntry>(entry);
+        repetition->items.clear();
+        repetition->variableNames.clear();
+        repetition->variableValues.clear();
+        repetition->foreachIndex++;
+        m_current = repetition.get();
+        m_list.push_back(std::move(repetition));
+        m_reader.Seek(entry.startPosition);
+      } else {
+        m_current = entry.parent;
+      }
+    }
+  }
+
+  // False when a value couldn't be expanded.
+  bool Attribute() {
+    std::string element, name, value;
+    m_reader.GetName(element);
+    m_reader.GetAttribute(name, value);
+    CatalogueEntry& entry = *m_current;
+    if (IsEntryElement(element)) return EntryAttribute(entry, name, value);
+
+    DefineForeachVariable(entry);
+    if (entry.valid && !Same(name, "path") && !ExpandPathVariables(value, &entry)) return false;
+    if (Same(element, "item")) {
+      if (Same(name, "path")) {
+        m_itemPath = value;
+      } else if (Same(name, "name")) {
+        m_itemNumber = value;
+      } else {
+        ApplyCondition(name, value, false, m_itemHolds);
+      }
+    } else if (Same(element, "var")) {
+      if (Same(name, "name")) {
+        m_varName = value;
+      } else if (Same(name, "value")) {
+        m_varValue = value;
+        if (!value.empty() && value[0] == '[') {
+          std::string path = value.size() >= 2 ? value.substr(1, value.size() - 2) : std::string();
+          m_varValue = ReadRegistryValue(path).value_or(std::string());
+        }
+      } else {
+        ApplyCondition(name, value, false, m_varHolds);
+      }
+    }
+    return true;
+  }
+
+  bool EntryAttribute(CatalogueEntry& entry, const std::string& name, std::string value) {
+    if (Same(name, "detect")) {
+      entry.detect = value;
+    } else if (Same(name, "name")) {
+      entry.name = value;
+    } else if (Same(name, "display")) {
+      entry.display = value;
+    } else if (Same(name, "expandSubDirs")) {
+      m_subFolders = value;
+    } else if (Same(name, "reboot")) {
+      entry.reboot = Same(value, "yes");
+    } else {
+      if (entry.valid && !ExpandPathVariables(value, &entry)) return false;
+      if (Same(name, "foreach")) {
+        entry.foreach = value;
+      } else if (Same(name, "in")) {
+        entry.in = value;
+      } else {
+        ApplyCondition(name, value, true, entry.valid);
+      }
+    }
+    return true;
+  }
+
+  void DefineForeachVariable(CatalogueEntry& entry) {
+    if (!entry.valid || entry.foreach.empty() || FindVariable(&entry, entry.foreach)) return;
+    std::optional<std::string> subkey = EnumRegistrySubkey(entry.in, entry.foreachIndex);
+    entry.variableNames.push_back(entry.foreach);
+    if (subkey && !subkey->empty()) {
+      (*subkey)[0] = static_cast<char>(std::toupper(static_cast<unsigned char>((*subkey)[0])));
+      entry.variableValues.push_back(*subkey);
+    } else {
+      entry.variableValues.push_back("(error)");
+      entry.valid = false;
+    }
+  }
+
+  void SetVariable() {
+    CatalogueEntry& entry = *m_current;
+    std::string name = m_varName;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (size_t i = 0; i < entry.variableNames.size(); ++i) {
+      if (Same(entry.variableNames[i], name.c_str())) {
+        entry.variableValues[i] = m_varValue;
+        return;
+      }
+    }
+    entry.variableNames.push_back(name);
+    entry.variableValues.push_back(m_varValue);
+  }
+
+  // Appends the current entry, then its generated sub-folder entries.
+  void List() {
+    CatalogueEntry* entry = m_unlisted.get();
+    m_list.push_back(std::move(m_unlisted));
+    if (!m_subFolders.empty()) ExpandSubFolders(*entry);
+    m_subFolders.clear();
+  }
+
+  void ExpandSubFolders(CatalogueEntry& entry) {
+    std::string folder = m_subFolders;
+    if (!ExpandPathVariables(folder, &entry)) return;
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA(FolderPattern(folder).c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) {
+      WriteLog("Error: failed to expand " + folder);
+      return;
+    }
+    do {
+      std::string name = found.cFileName;
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == "." || name == "..")
+        continue;
+      auto child = std::make_unique<CatalogueEntry>();
+      child->parent = &entry;
+      child->valid = entry.valid;
+      child->name = name;
+      child->generated = true;
+      child->items.push_back(";" + m_subFolders + "\\" + name + "\\");
+      m_list.push_back(std::move(child));
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+  }
+
+  std::vector<std::unique_ptr<CatalogueEntry>>& m_list;
+  XmlReader& m_reader;
+  CatalogueEntry* m_current = nullptr;
+  std::unique_ptr<CatalogueEntry> m_unlisted;  // the current entry until it is listed
+  std::string m_subFolders;
+  std::string m_itemNumber, m_itemPath;
+  bool m_itemHolds = true;
+  std::string m_varName, m_varValue;
+  bool m_varHolds = true;
+  long m_lastPosition = 0;
+};
+
+bool Catalogue::Evaluate() {
+  m_reader.Close();
+  if (!m_reader.Open(m_path)) return false;
+  m_reader.SetShowErrors(false);
+  DestroyEntries();
+  bool expanded = CEvaluation(*this).Run();
+  m_reader.Close();
+  return expanded;
+}
+
+CatalogueEntry& Catalogue::AppendEntry(std::unique_ptr<CatalogueEntry> entry) {
+  m_entries.push_back(std::move(entry));
+  return *m_entries.back();
+}
+
+void AddCustomEntries(Catalogue& catalogue) {
+  auto group = std::make_unique<CatalogueEntry>();
+  group->name = kCustomGroupName;
+  group->display =
+      "Custom files and folders (double click or press Insert to add or change items, right "
+      "click or Delete to remove items)";
+  CatalogueEntry& parent = catalogue.AppendEntry(std::move(group));
+  for (unsigned n = 0;; ++n) {
+    std::string number = std::to_string(n);
+    std::optional<std::string> name = ReadRegistryValue(kCustomKey + ("itemName" + number));
+    std::optional<std::string> value = ReadRegistryValue(kCustomKey + ("itemValue" + number));
+    if (!name || !value) break;
+    auto item = std::make_unique<CatalogueEntry>();
+    item->parent = &parent;
+    item->name = *name;
+    item->display = *value;
+    item->items.push_back(*value);
+    catalogue.AppendEntry(std::move(item));
+  }
+}
+
+std::string PrepareEntries(Catalogue& catalogue) {
+  std::string missing;
+  for (const auto& entry : catalogue.Entries()) {
+    ExpandPathVariables(entry->name, entry.get());
+    if (entry->valid) {
+      if (entry->generated && entry->parent != nullptr)
+        entry->display = "Backup this folder from " + entry->parent->name;
+    } else if (entry->parent == nullptr || entry->parent->valid) {
+      missing += entry->name + "\r\n";
+    }
+  }
+  return missing;
+}
