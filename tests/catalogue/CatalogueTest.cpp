@@ -8,6 +8,8 @@
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
 #include "support/TestSupport.h"
+#include "app/Flags.h"
+#include "system/ItemSelection.h"
 
 namespace {
 
@@ -221,6 +223,51 @@ TEST_F(CatalogueEvaluation, LargeCatalogues) {
   ASSERT_TRUE(Evaluate(lines));
   ASSERT_EQ(10000u, catalogue.Entries().size());
   EXPECT_EQ(std::vector<std::string>{"1;C:\\f9999"}, catalogue.Entries().back()->items);
+}
+
+
+TEST_F(CatalogueEvaluation, OddDocuments) {
+  WriteWholeFile(catalogue.GetPath(), "");
+  EXPECT_TRUE(catalogue.Evaluate());
+  EXPECT_TRUE(catalogue.Entries().empty());
+
+  // A value ends at either quote; the rest of the tag is read as attributes.
+  ASSERT_TRUE(Evaluate("<backup name=\"It's\" display='say \"hi\"'>\n</backup>"));
+  ASSERT_EQ(1u, catalogue.Entries().size());
+  EXPECT_EQ("It", catalogue.Entries()[0]->name);
+
+  std::string many;
+  for (int i = 0; i < 1000; ++i) ASSERT_TRUE(CreateRegistryKey(kRoot + "\\Many\\k" + std::to_string(1000 + i)));
+  ASSERT_TRUE(Evaluate("<backup name=\"($K)\" foreach=\"K\" in=\"" + kRoot + "\\Many\\x\">\n"
+                       " <item path=\"($K)\"/>\n</backup>"));
+  PrepareEntries(catalogue);
+  ASSERT_EQ(1000u, catalogue.Entries().size());
+  EXPECT_EQ("K1999", catalogue.Entries().back()->name);
+  EXPECT_EQ(std::vector<std::string>{"1000;($K)"}, catalogue.Entries().back()->items);
+}
+
+TEST_F(CatalogueEvaluation, SelectionsAreKeptPerEntryAndPerMode) {
+  std::string settings = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark";
+  DeleteKeyTree(settings + "\\Office");
+  DeleteKeyTree(settings + "\\Schedule\\Office");
+  ASSERT_TRUE(Evaluate("<backup name=\"Office\">\n <backup name=\"Word\">\n </backup>\n</backup>\n"
+                       "<backup name=\"Gone\" keyExists=\"" + kRoot + "\\Missing\">\n</backup>"));
+  const CatalogueEntry& word = Entry("Word");
+  EXPECT_TRUE(LoadItemSelection(word));  // nothing stored: selected
+  SaveItemSelection(word, false);
+  EXPECT_FALSE(LoadItemSelection(word));
+  EXPECT_EQ("0", ReadRegistryValue(settings + "\\Office\\Word").value_or("?"));
+  SetScheduleMode(true);
+  EXPECT_TRUE(LoadItemSelection(word));
+  SaveItemSelection(word, false);
+  EXPECT_EQ("0", ReadRegistryValue(settings + "\\Schedule\\Office\\Word").value_or("?"));
+  SetScheduleMode(false);
+  SaveItemSelection(word, true);
+  EXPECT_TRUE(LoadItemSelection(word));
+  SaveItemSelection(Entry("Gone"), false);  // not on this computer: untouched
+  EXPECT_FALSE(ReadRegistryValue(settings + "\\Gone"));
+  DeleteKeyTree(settings + "\\Office");
+  DeleteKeyTree(settings + "\\Schedule\\Office");
 }
 
 }  // namespace
