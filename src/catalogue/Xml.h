@@ -80,6 +80,7 @@ class XmlReader {
   std::string line_;
   size_t pos_ = kNeedLine;
   int lineNumber_ = 0;
+  long offset_ = 0;  // of the next line to read
   XmlTokenType tokenType_ = XmlTokenType::None;
   std::string elementName_;
   std::string text_;

@@ -38,6 +38,7 @@ bool XmlReader::Open(const std::string& path) {
   if (file_) return true;
   pos_ = kNeedLine;
   lineNumber_ = 0;
+  offset_ = 0;
   inTag_ = expectValue_ = textMode_ = inComment_ = inCData_ = false;
   tokenType_ = XmlTokenType::None;
   line_.clear();
@@ -60,10 +61,14 @@ void XmlReader::Close() {
   showErrors_ = false;
 }
 
-long XmlReader::GetPosition() const { return file_ ? std::ftell(file_) : -1; }
+// Counted while reading rather than asked of the file: the catalogue asks
+// at every tag, and each question would cost a system call.
+long XmlReader::GetPosition() const { return file_ ? offset_ : -1; }
 
 bool XmlReader::Seek(long offset) {
-  return file_ && offset >= 0 && std::fseek(file_, offset, SEEK_SET) == 0;
+  if (!file_ || offset < 0 || std::fseek(file_, offset, SEEK_SET) != 0) return false;
+  offset_ = offset;
+  return true;
 }
 
 void XmlReader::GetAttribute(std::string& name, std::string& value) const {
@@ -85,6 +90,7 @@ bool XmlReader::ReadLine() {
     line_ += static_cast<char>(c);
     c = std::getc(file_);
   }
+  offset_ += static_cast<long>(line_.size()) + (c == '\n' ? 1 : 0);
   if (c == '\n' && !line_.empty() && line_.back() == '\r') line_.pop_back();
   return true;
 }
