@@ -323,3 +323,7 @@ std::string PrepareEntries(Catalogue& catalogue) {
   }
   return missing;
 }
+
+void SelectEntry(CatalogueEntry& entry) {
+  for (CatalogueEntry* e = &entry; e != nullptr; e = e->parent) e->selected = true;
+}

@@ -41,6 +41,8 @@ const char kCustomGroupName[] = "Custom files and folders";
 // Appends the "Custom files and folders" group and the custom items saved
 // in the registry, for a backup.
 void AddCustomEntries(Catalogue& catalogue);
+// Selects the entry and every entry around it.
+void SelectEntry(CatalogueEntry& entry);
 // Expands every entry's name, gives generated entries their display text
 // and returns the names of the programs this computer lacks, one a line.
 std::string PrepareEntries(Catalogue& catalogue);
