@@ -15,7 +15,7 @@ packages=(
   googletest libgtest-dev
   wine wine32:i386
   xvfb xauth
-  zip unzip p7zip-full minizip
+  zip unzip p7zip-full minizip zlib1g-dev
   tmux bsdutils
   wine64 g++-mingw-w64-x86-64-posix
   clang libclang-rt-14-dev g++

@@ -1,0 +1,811 @@
+#include "storage/Zip.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+constexpr std::uint32_t kLocalSignature = 0x04034b50;
+constexpr std::uint32_t kCentralSignature = 0x02014b50;
+constexpr std::uint32_t kEndSignature = 0x06054b50;
+constexpr std::size_t kLocalHeaderSize = 30;
+constexpr std::size_t kCentralHeaderSize = 46;
+constexpr std::size_t kEndSize = 22;
+constexpr std::size_t kMaxCommentSize = 0xFFFF;
+constexpr std::size_t kEncryptionHeaderSize = 12;
+
+constexpr std::uint16_t kFlagEncrypted = 0x0001;
+constexpr std::uint16_t kFlagDescriptor = 0x0008;
+constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
+
+// Version 2.0 (deflate, traditional encryption); made on a FAT host, so
+// readers take the low byte of the external attributes as DOS attributes.
+constexpr std::uint16_t kVersion = 20;
+constexpr std::uint64_t kMax32 = 0xFFFFFFFFull;
+constexpr std::size_t kBufferSize = 16384;
+
+std::uint16_t Get16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+
+std::uint32_t Get32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void Put16(std::string& out, std::uint32_t value) {
+  out += static_cast<char>(value & 0xFF);
+  out += static_cast<char>((value >> 8) & 0xFF);
+}
+
+void Put32(std::string& out, std::uint32_t value) {
+  Put16(out, value & 0xFFFF);
+  Put16(out, value >> 16);
+}
+
+// Archives stay below 4 GB, which a 32-bit long can't address.
+bool SeekTo(std::FILE* file, std::uint64_t position) {
+#if defined(_MSC_VER)
+  return _fseeki64(file, static_cast<__int64>(position), SEEK_SET) == 0;
+#elif defined(__MINGW32__)
+  return fseeko64(file, static_cast<_off64_t>(position), SEEK_SET) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(position), SEEK_SET) == 0;
+#endif
+}
+
+bool SizeOf(std::FILE* file, std::uint64_t& size) {
+#if defined(_MSC_VER)
+  if (_fseeki64(file, 0, SEEK_END) != 0) return false;
+  __int64 end = _ftelli64(file);
+#elif defined(__MINGW32__)
+  if (fseeko64(file, 0, SEEK_END) != 0) return false;
+  _off64_t end = ftello64(file);
+#else
+  if (fseeko(file, 0, SEEK_END) != 0) return false;
+  off_t end = ftello(file);
+#endif
+  if (end < 0) return false;
+  size = static_cast<std::uint64_t>(end);
+  return true;
+}
+
+bool ReadAt(std::FILE* file, std::uint64_t position, void* buffer, std::size_t size) {
+  return SeekTo(file, position) && std::fread(buffer, 1, size, file) == size;
+}
+
+// The CRC-32 step without the pre- and post-inversion that zlib's crc32
+// applies; the encryption keys are updated with exactly this step.
+class CCrcTable {
+ public:
+  CCrcTable() {
+    for (std::uint32_t n = 0; n < 256; ++n) {
+      std::uint32_t c = n;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      m_table[n] = c;
+    }
+  }
+  std::uint32_t Step(std::uint32_t crc, unsigned char byte) const {
+    return m_table[(crc ^ byte) & 0xFF] ^ (crc >> 8);
+  }
+
+ private:
+  std::uint32_t m_table[256];
+};
+
+const CCrcTable& CrcTable() {
+  static const CCrcTable table;
+  return table;
+}
+
+// The three keys of the traditional ZIP encryption.
+class CZipCryptKeys {
+ public:
+  explicit CZipCryptKeys(const std::string& password) {
+    for (unsigned char c : password) Update(c);
+  }
+  unsigned char Encrypt(unsigned char plain) {
+    unsigned char cipher = static_cast<unsigned char>(plain ^ StreamByte());
+    Update(plain);
+    return cipher;
+  }
+  unsigned char Decrypt(unsigned char cipher) {
+    unsigned char plain = static_cast<unsigned char>(cipher ^ StreamByte());
+    Update(plain);
+    return plain;
+  }
+
+ private:
+  unsigned char StreamByte() const {
+    std::uint32_t temp = (m_keys[2] | 2) & 0xFFFF;
+    return static_cast<unsigned char>((temp * (temp ^ 1)) >> 8);
+  }
+  void Update(unsigned char plain) {
+    const CCrcTable& table = CrcTable();
+    m_keys[0] = table.Step(m_keys[0], plain);
+    m_keys[1] = (m_keys[1] + (m_keys[0] & 0xFF)) * 134775813u + 1;
+    m_keys[2] = table.Step(m_keys[2], static_cast<unsigned char>(m_keys[1] >> 24));
+  }
+
+  std::uint32_t m_keys[3] = {0x12345678u, 0x23456789u, 0x34567890u};
+};
+
+// Filler for the encryption header. It only has to differ between entries
+// and runs; a weak generator costs nothing here, and the platform's random
+// sources aren't there on every Windows this runs on.
+unsigned char HeaderFillerByte() {
+  static std::uint32_t state = static_cast<std::uint32_t>(std::time(nullptr)) ^
+                               static_cast<std::uint32_t>(std::clock()) * 2654435761u;
+  state = state * 1103515245u + 12345u;
+  return static_cast<unsigned char>(state >> 16);
+}
+
+std::uint32_t UpdateCrc(std::uint32_t crc, const unsigned char* data, std::size_t size) {
+  while (size > 0) {
+    uInt piece = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+    crc = static_cast<std::uint32_t>(crc32(crc, data, piece));
+    data += piece;
+    size -= piece;
+  }
+  return crc;
+}
+
+bool SameName(const std::string& a, const std::string& b, bool caseSensitive) {
+  if (a.size() != b.size()) return false;
+  if (caseSensitive) return a == b;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// An archive's central directory, read whole: it can't be larger than the
+// file, so hostile counts and lengths can't make anything allocate more.
+struct CentralDirectory {
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+  std::uint64_t endPosition = 0;  // of the end record
+  std::uint64_t archiveEnd = 0;   // end record plus comment
+  std::string comment;
+  std::string records;  // the raw records, for rewriting
+  std::vector<ZipEntryInfo> entries;
+};
+
+bool FindEndRecord(std::FILE* file, std::uint64_t fileSize, CentralDirectory& directory,
+                   unsigned char* end, std::string& error) {
+  if (fileSize < kEndSize) {
+    error = "The file is not a ZIP archive (too short).";
+    return false;
+  }
+  std::size_t tailSize = static_cast<std::size_t>(std::min<std::uint64_t>(fileSize, kEndSize + kMaxCommentSize));
+  std::vector<unsigned char> tail(tailSize);
+  std::uint64_t tailStart = fileSize - tailSize;
+  if (!ReadAt(file, tailStart, tail.data(), tailSize)) {
+    error = "The archive could not be read.";
+    return false;
+  }
+  // Prefer a record whose comment reaches exactly to the end of the file;
+  // a signature inside a comment rarely manages that too.
+  std::size_t found = tailSize;
+  for (int pass = 0; pass < 2 && found == tailSize; ++pass) {
+    for (std::size_t i = tailSize - kEndSize + 1; i-- > 0;) {
+      if (Get32(&tail[i]) != kEndSignature) continue;
+      std::size_t reach = i + kEndSize + Get16(&tail[i + 20]);
+      if (pass == 0 ? reach == tailSize : reach <= tailSize) {
+        found = i;
+        break;
+      }
+    }
+  }
+  if (found == tailSize) {
+    error = "The file is not a ZIP archive (no end of central directory record).";
+    return false;
+  }
+  std::memcpy(end, &tail[found], kEndSize);
+  std::size_t commentSize = Get16(&tail[found + 20]);
+  directory.endPosition = tailStart + found;
+  directory.archiveEnd = directory.endPosition + kEndSize + commentSize;
+  directory.comment.assign(reinterpret_cast<const char*>(&tail[found + kEndSize]), commentSize);
+  return true;
+}
+
+bool ReadCentralDirectory(std::FILE* file, std::uint64_t fileSize, CentralDirectory& directory,
+                          std::string& error) {
+  unsigned char end[kEndSize];
+  if (!FindEndRecord(file, fileSize, directory, end, error)) return false;
+  std::uint16_t disk = Get16(end + 4), directoryDisk = Get16(end + 6);
+  std::uint16_t entriesHere = Get16(end + 8), entriesTotal = Get16(end + 10);
+  directory.size = Get32(end + 12);
+  directory.offset = Get32(end + 16);
+  if (disk != 0 || directoryDisk != 0 || entriesHere != entriesTotal) {
+    error = "Archives that span several disks are not supported.";
+    return false;
+  }
+  if (directory.offset + directory.size > directory.endPosition) {
+    error = "The archive's central directory lies outside the file.";
+    return false;
+  }
+  if (static_cast<std::uint64_t>(entriesTotal) * kCentralHeaderSize > directory.size) {
+    error = "The archive's central directory is too short for its entries.";
+    return false;
+  }
+  std::string& raw = directory.records;
+  raw.resize(static_cast<std::size_t>(directory.size));
+  if (!raw.empty() && !ReadAt(file, directory.offset, &raw[0], raw.size())) {
+    error = "The archive's central directory could not be read.";
+    return false;
+  }
+  const unsigned char* data = reinterpret_cast<const unsigned char*>(raw.data());
+  std::size_t position = 0;
+  directory.entries.reserve(entriesTotal);
+  for (std::uint16_t i = 0; i < entriesTotal; ++i) {
+    const unsigned char* record = data + position;
+    if (raw.size() - position < kCentralHeaderSize || Get32(record) != kCentralSignature) {
+      error = "The archive's central directory is damaged.";
+      return false;
+    }
+    std::size_t nameSize = Get16(record + 28);
+    std::size_t recordSize = kCentralHeaderSize + nameSize + Get16(record + 30) + Get16(record + 32);
+    if (raw.size() - position < recordSize) {
+      error = "The archive's central directory is damaged.";
+      return false;
+    }
+    ZipEntryInfo info;
+    info.flags = Get16(record + 8);
+    info.method = Get16(record + 10);
+    info.dosTime = Get16(record + 12);
+    info.dosDate = Get16(record + 14);
+    info.crc = Get32(record + 16);
+    info.compressedSize = Get32(record + 20);
+    info.uncompressedSize = Get32(record + 24);
+    info.externalAttributes = Get32(record + 38);
+    info.localHeaderOffset = Get32(record + 42);
+    info.name.assign(reinterpret_cast<const char*>(record + kCentralHeaderSize), nameSize);
+    directory.entries.push_back(std::move(info));
+    position += recordSize;
+  }
+  raw.resize(position);
+  return true;
+}
+
+}  // namespace
+
+bool ZipEntryInfo::IsFolder() const {
+  if (!name.empty() && (name.back() == '/' || name.back() == '\\')) return true;
+  return (externalAttributes & 0x10) != 0;
+}
+
+// ---------------------------------------------------------------- writing
+
+struct CZipWriter::EntryState {
+  explicit EntryState(const ZipNewEntry& newEntry) : entry(newEntry) {}
+  ZipNewEntry entry;
+  std::uint16_t flags = 0;
+  std::uint64_t headerOffset = 0;
+  std::uint64_t compressed = 0;
+  std::uint64_t uncompressed = 0;
+  std::uint32_t crc = 0;
+  std::unique_ptr<CZipCryptKeys> keys;
+  z_stream stream{};
+  bool deflating = false;
+  bool failed = false;
+  std::vector<unsigned char> output = std::vector<unsigned char>(kBufferSize * 4);
+};
+
+CZipWriter::CZipWriter() = default;
+
+CZipWriter::~CZipWriter() { Close(); }
+
+bool CZipWriter::Fail(const std::string& text) {
+  m_error = text;
+  return false;
+}
+
+bool CZipWriter::Create(const std::string& path) { return Start(path, false); }
+
+bool CZipWriter::CreateAfter(const std::string& path) { return Start(path, true); }
+
+bool CZipWriter::Start(const std::string& path, bool append) {
+  Close();
+  m_error.clear();
+  m_position = 0;
+  m_broken = false;
+  m_directory.clear();
+  m_entryCount = 0;
+  m_comment.clear();
+  if (path.empty()) return Fail("No archive name was given.");
+
+  std::FILE* existing = append ? std::fopen(path.c_str(), "r+b") : nullptr;
+  std::uint64_t size = 0;
+  if (existing && (!SizeOf(existing, size))) {
+    std::fclose(existing);
+    return Fail("The archive could not be read: " + path);
+  }
+  if (existing && size > 0) {
+    CentralDirectory directory;
+    std::string error;
+    if (!ReadCentralDirectory(existing, size, directory, error)) {
+      std::fclose(existing);
+      return Fail(error);
+    }
+    // New entries overwrite the old central directory. The rewritten one
+    // repeats every old record, so the file never ends up shorter and no
+    // stale tail can follow the new end record. That only holds when the
+    // old directory and end record are the last things in the file.
+    if (directory.offset + directory.size != directory.endPosition || directory.archiveEnd != size) {
+      std::fclose(existing);
+      return Fail("New entries can't be added to this archive: it holds data the writer would overwrite.");
+    }
+    if (!SeekTo(existing, directory.offset)) {
+      std::fclose(existing);
+      return Fail("The archive could not be read: " + path);
+    }
+    m_file = existing;
+    m_position = directory.offset;
+    m_directory = std::move(directory.records);
+    m_entryCount = static_cast<std::uint32_t>(directory.entries.size());
+    m_comment = std::move(directory.comment);
+    return true;
+  }
+  if (existing) std::fclose(existing);
+  m_file = std::fopen(path.c_str(), "wb");
+  if (!m_file) return Fail("The archive could not be created: " + path);
+  return true;
+}
+
+bool CZipWriter::WriteBytes(const void* data, std::size_t size) {
+  if (m_broken) return Fail("An earlier write to the archive failed.");
+  if (size > 0 && std::fwrite(data, 1, size, m_file) != size) {
+    m_broken = true;
+    return Fail("Writing to the archive failed (disk full?).");
+  }
+  m_position += size;
+  return true;
+}
+
+bool CZipWriter::OpenEntry(const ZipNewEntry& entry) {
+  m_error.clear();
+  if (!m_file) return Fail("No archive is open.");
+  if (m_entry && !CloseEntry()) return false;
+  if (entry.name.empty()) return Fail("An entry needs a name.");
+  if (entry.name.size() > 0xFFFF) return Fail("The entry name is too long: " + entry.name);
+  if (entry.level < -1 || entry.level > 9) return Fail("The compression level must lie between -1 and 9.");
+  if (m_entryCount >= 0xFFFF) return Fail("The archive can't hold more than 65535 entries.");
+  if (m_position > kMax32) return Fail("The archive would grow beyond 4 GB.");
+
+  std::unique_ptr<EntryState> state(new EntryState(entry));
+  // Bits 1 and 2 tell readers which deflate effort was used.
+  if (entry.level == 8 || entry.level == 9) state->flags |= 0x0002;
+  if (entry.level == 2) state->flags |= 0x0004;
+  if (entry.level == 1) state->flags |= 0x0006;
+  if (entry.password) state->flags |= kFlagEncrypted;
+  state->headerOffset = m_position;
+
+  // CRC and sizes are filled in by CloseEntry; the file is seekable, so no
+  // data descriptor is needed.
+  std::string header;
+  Put32(header, kLocalSignature);
+  Put16(header, kVersion);
+  Put16(header, state->flags);
+  Put16(header, Z_DEFLATED);
+  Put16(header, entry.dosTime);
+  Put16(header, entry.dosDate);
+  Put32(header, 0);
+  Put32(header, 0);
+  Put32(header, 0);
+  Put16(header, static_cast<std::uint32_t>(entry.name.size()));
+  Put16(header, 0);
+  header += entry.name;
+  if (!WriteBytes(header.data(), header.size())) return false;
+
+  if (entry.password) {
+    state->keys.reset(new CZipCryptKeys(*entry.password));
+    unsigned char check[kEncryptionHeaderSize];
+    for (std::size_t i = 0; i + 1 < kEncryptionHeaderSize; ++i) check[i] = HeaderFillerByte();
+    check[kEncryptionHeaderSize - 1] = static_cast<unsigned char>(entry.crc >> 24);
+    for (unsigned char& c : check) c = state->keys->Encrypt(c);
+    if (!WriteBytes(check, sizeof check)) return false;
+    state->compressed = kEncryptionHeaderSize;
+  }
+
+  if (deflateInit2(&state->stream, entry.level, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+    return Fail("The compressor could not be started.");
+  state->deflating = true;
+  m_entry = std::move(state);
+  return true;
+}
+
+bool CZipWriter::WriteCompressed(const unsigned char* data, std::size_t size) {
+  EntryState& state = *m_entry;
+  state.compressed += size;
+  if (state.compressed > kMax32) return Fail("The compressed entry would be larger than 4 GB: " + state.entry.name);
+  if (!state.keys) return WriteBytes(data, size);
+  std::vector<unsigned char> cipher(data, data + size);
+  for (unsigned char& c : cipher) c = state.keys->Encrypt(c);
+  return WriteBytes(cipher.data(), cipher.size());
+}
+
+bool CZipWriter::Deflate(int flush) {
+  EntryState& state = *m_entry;
+  for (;;) {
+    state.stream.next_out = state.output.data();
+    state.stream.avail_out = static_cast<uInt>(state.output.size());
+    int result = deflate(&state.stream, flush);
+    if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
+      return Fail("Compressing the entry failed.");
+    std::size_t produced = state.output.size() - state.stream.avail_out;
+    if (!WriteCompressed(state.output.data(), produced)) return false;
+    if (flush == Z_FINISH ? result == Z_STREAM_END : state.stream.avail_in == 0 && state.stream.avail_out > 0)
+      return true;
+    if (produced == 0 && result == Z_BUF_ERROR) return Fail("Compressing the entry failed.");
+  }
+}
+
+bool CZipWriter::WriteEntry(const void* data, std::size_t size) {
+  m_error.clear();
+  if (!m_entry) return Fail("No entry is open for writing.");
+  EntryState& state = *m_entry;
+  if (state.failed) return Fail("Writing the entry failed earlier.");
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  state.uncompressed += size;
+  if (state.uncompressed > kMax32) {
+    state.failed = true;
+    return Fail("The entry would be larger than 4 GB: " + state.entry.name);
+  }
+  state.crc = UpdateCrc(state.crc, bytes, size);
+  while (size > 0) {
+    uInt piece = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+    state.stream.next_in = const_cast<Bytef*>(bytes);
+    state.stream.avail_in = piece;
+    if (!Deflate(Z_NO_FLUSH)) {
+      state.failed = true;
+      return false;
+    }
+    bytes += piece;
+    size -= piece;
+  }
+  return true;
+}
+
+void CZipWriter::DropEntry() {
+  if (m_entry && m_entry->deflating) deflateEnd(&m_entry->stream);
+  m_entry.reset();
+}
+
+bool CZipWriter::CloseEntry() {
+  if (!m_entry) return Fail("No entry is open for writing.");
+  EntryState& state = *m_entry;
+  bool ok = !state.failed;
+  if (ok) {
+    state.stream.next_in = nullptr;
+    state.stream.avail_in = 0;
+    ok = Deflate(Z_FINISH);
+  }
+  // The encryption header already carries the CRC the caller promised; an
+  // entry whose data came out different would be refused as having a wrong
+  // password, so it must not be listed.
+  if (ok && state.keys && state.crc != state.entry.crc) {
+    ok = Fail("The data changed while it was added, so the entry can't be decrypted: " + state.entry.name);
+  }
+  if (ok) {
+    std::string sizes;
+    Put32(sizes, state.crc);
+    Put32(sizes, static_cast<std::uint32_t>(state.compressed));
+    Put32(sizes, static_cast<std::uint32_t>(state.uncompressed));
+    std::uint64_t resume = m_position;
+    if (!SeekTo(m_file, state.headerOffset + 14) || std::fwrite(sizes.data(), 1, sizes.size(), m_file) != sizes.size() ||
+        !SeekTo(m_file, resume)) {
+      m_broken = true;
+      ok = Fail("Writing to the archive failed.");
+    }
+  }
+  if (ok) {
+    const ZipNewEntry& entry = state.entry;
+    std::string& record = m_directory;
+    Put32(record, kCentralSignature);
+    Put16(record, kVersion);
+    Put16(record, kVersion);
+    Put16(record, state.flags);
+    Put16(record, Z_DEFLATED);
+    Put16(record, entry.dosTime);
+    Put16(record, entry.dosDate);
+    Put32(record, state.crc);
+    Put32(record, static_cast<std::uint32_t>(state.compressed));
+    Put32(record, static_cast<std::uint32_t>(state.uncompressed));
+    Put16(record, static_cast<std::uint32_t>(entry.name.size()));
+    Put16(record, 0);  // extra field
+    Put16(record, 0);  // comment
+    Put16(record, 0);  // disk
+    Put16(record, 0);  // internal attributes
+    Put32(record, entry.externalAttributes);
+    Put32(record, static_cast<std::uint32_t>(state.headerOffset));
+    record += entry.name;
+    ++m_entryCount;
+  }
+  DropEntry();
+  return ok;
+}
+
+bool CZipWriter::Close() {
+  if (!m_file) return true;
+  std::string savedError;
+  bool ok = true;
+  if (m_entry) {
+    ok = CloseEntry();
+    savedError = m_error;
+  }
+  if (m_position > kMax32 || m_position + m_directory.size() > kMax32) {
+    ok = Fail("The archive would grow beyond 4 GB, so its directory can't be written.");
+    savedError = m_error;
+  } else {
+    std::string end;
+    Put32(end, kEndSignature);
+    Put16(end, 0);
+    Put16(end, 0);
+    Put16(end, m_entryCount);
+    Put16(end, m_entryCount);
+    Put32(end, static_cast<std::uint32_t>(m_directory.size()));
+    Put32(end, static_cast<std::uint32_t>(m_position));
+    Put16(end, static_cast<std::uint32_t>(m_comment.size()));
+    end += m_comment;
+    if (!WriteBytes(m_directory.data(), m_directory.size()) || !WriteBytes(end.data(), end.size())) {
+      ok = false;
+      savedError = m_error;
+    }
+  }
+  if (std::fclose(m_file) != 0 && ok) {
+    ok = false;
+    savedError = "Closing the archive failed (disk full?).";
+  }
+  m_file = nullptr;
+  m_directory.clear();
+  m_error = savedError;
+  return ok;
+}
+
+// ---------------------------------------------------------------- reading
+
+struct CZipReader::ReadState {
+  const ZipEntryInfo* entry = nullptr;
+  std::uint64_t position = 0;   // next raw byte in the file
+  std::uint64_t remaining = 0;  // raw bytes not yet read
+  std::uint64_t produced = 0;
+  std::uint32_t crc = 0;
+  std::unique_ptr<CZipCryptKeys> keys;
+  z_stream stream{};
+  bool inflating = false;
+  bool streamEnded = false;
+  bool finished = false;
+  bool failed = false;
+  std::vector<unsigned char> input = std::vector<unsigned char>(kBufferSize);
+};
+
+CZipReader::CZipReader() = default;
+
+CZipReader::~CZipReader() { Close(); }
+
+bool CZipReader::Fail(const std::string& text) {
+  m_error = text;
+  return false;
+}
+
+bool CZipReader::Open(const std::string& path) {
+  Close();
+  m_error.clear();
+  if (path.empty()) return Fail("No archive name was given.");
+  m_file = std::fopen(path.c_str(), "rb");
+  if (!m_file) return Fail("The archive could not be opened: " + path);
+  std::uint64_t size = 0;
+  CentralDirectory directory;
+  std::string error = "The archive could not be read: " + path;
+  if (!SizeOf(m_file, size) || !ReadCentralDirectory(m_file, size, directory, error)) {
+    Close();
+    return Fail(error);
+  }
+  m_directoryOffset = directory.offset;
+  m_entries = std::move(directory.entries);
+  m_current = 0;
+  return true;
+}
+
+void CZipReader::Close() {
+  if (m_read) CloseEntry();
+  if (m_file) std::fclose(m_file);
+  m_file = nullptr;
+  m_entries.clear();
+  m_current = 0;
+}
+
+bool CZipReader::GoToFirstEntry() {
+  if (m_read) CloseEntry();
+  m_error.clear();
+  if (!m_file) return Fail("No archive is open.");
+  if (m_entries.empty()) return Fail("The archive has no entries.");
+  m_current = 0;
+  return true;
+}
+
+bool CZipReader::GoToNextEntry() {
+  if (m_read) CloseEntry();
+  m_error.clear();
+  if (!m_file) return Fail("No archive is open.");
+  if (m_current + 1 >= m_entries.size()) {
+    m_current = m_entries.size();
+    return Fail("There are no more entries.");
+  }
+  ++m_current;
+  return true;
+}
+
+bool CZipReader::LocateEntry(const std::string& name, bool caseSensitive) {
+  if (m_read) CloseEntry();
+  m_error.clear();
+  if (!m_file) return Fail("No archive is open.");
+  for (std::size_t i = 0; i < m_entries.size(); ++i) {
+    if (SameName(m_entries[i].name, name, caseSensitive)) {
+      m_current = i;
+      return true;
+    }
+  }
+  return Fail("The archive holds no entry named " + name);
+}
+
+const ZipEntryInfo* CZipReader::GetCurrentEntry() const {
+  return m_file && m_current < m_entries.size() ? &m_entries[m_current] : nullptr;
+}
+
+bool CZipReader::OpenEntry(const char* password) {
+  if (m_read) CloseEntry();
+  m_error.clear();
+  const ZipEntryInfo* entry = GetCurrentEntry();
+  if (!entry) return Fail("No entry is selected.");
+  const std::string& name = entry->name;
+  if (entry->flags & kFlagStrongEncryption) return Fail("The entry uses an unsupported encryption: " + name);
+  if (entry->method != 0 && entry->method != Z_DEFLATED)
+    return Fail("The entry uses an unsupported compression method: " + name);
+  if (entry->IsEncrypted() && !password) return Fail("The entry is encrypted and needs a password: " + name);
+
+  unsigned char header[kLocalHeaderSize];
+  std::uint64_t offset = entry->localHeaderOffset;
+  if (offset + kLocalHeaderSize > m_directoryOffset || !ReadAt(m_file, offset, header, sizeof header) ||
+      Get32(header) != kLocalSignature)
+    return Fail("The entry's local header is missing or damaged: " + name);
+  std::uint64_t dataStart = offset + kLocalHeaderSize + Get16(header + 26) + Get16(header + 28);
+  if (dataStart + entry->compressedSize > m_directoryOffset)
+    return Fail("The entry's data runs past the end of the archive: " + name);
+
+  std::uint64_t encryption = entry->IsEncrypted() ? kEncryptionHeaderSize : 0;
+  if (entry->compressedSize < encryption) return Fail("The entry is too short for its encryption header: " + name);
+  if (entry->method == 0 && entry->compressedSize - encryption != entry->uncompressedSize)
+    return Fail("The stored entry's sizes disagree: " + name);
+
+  std::unique_ptr<ReadState> state(new ReadState);
+  state->entry = entry;
+  state->position = dataStart;
+  state->remaining = entry->compressedSize;
+  if (entry->IsEncrypted()) {
+    unsigned char check[kEncryptionHeaderSize];
+    if (!ReadAt(m_file, dataStart, check, sizeof check)) return Fail("The archive is truncated: " + name);
+    state->keys.reset(new CZipCryptKeys(password));
+    for (unsigned char& c : check) c = state->keys->Decrypt(c);
+    // The last header byte repeats the CRC's high byte. Writers that stream
+    // (bit 3) don't know the CRC yet and put the time's high byte there;
+    // some put the CRC anyway, so with bit 3 either is taken.
+    unsigned char last = check[kEncryptionHeaderSize - 1];
+    bool matches = last == static_cast<unsigned char>(entry->crc >> 24);
+    if (!matches && (entry->flags & kFlagDescriptor)) matches = last == static_cast<unsigned char>(entry->dosTime >> 8);
+    if (!matches) return Fail("Wrong password for " + name);
+    state->position += kEncryptionHeaderSize;
+    state->remaining -= kEncryptionHeaderSize;
+  }
+  if (entry->method == Z_DEFLATED) {
+    if (inflateInit2(&state->stream, -MAX_WBITS) != Z_OK) return Fail("The decompressor could not be started.");
+    state->inflating = true;
+  }
+  m_read = std::move(state);
+  return true;
+}
+
+long CZipReader::FailRead(const std::string& text) {
+  m_read->failed = true;
+  m_error = text;
+  return -1;
+}
+
+bool CZipReader::FillInput() {
+  ReadState& state = *m_read;
+  std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(state.remaining, state.input.size()));
+  if (!ReadAt(m_file, state.position, state.input.data(), piece)) return false;
+  if (state.keys)
+    for (std::size_t i = 0; i < piece; ++i) state.input[i] = state.keys->Decrypt(state.input[i]);
+  state.position += piece;
+  state.remaining -= piece;
+  state.stream.next_in = state.input.data();
+  state.stream.avail_in = static_cast<uInt>(piece);
+  return true;
+}
+
+long CZipReader::FinishRead() {
+  ReadState& state = *m_read;
+  const ZipEntryInfo& entry = *state.entry;
+  if (state.produced != entry.uncompressedSize)
+    return FailRead("The entry's data is shorter than its recorded size: " + entry.name);
+  if (state.crc != entry.crc)
+    return FailRead(entry.IsEncrypted() ? "CRC error (wrong password?) in " + entry.name : "CRC error in " + entry.name);
+  state.finished = true;
+  return 0;
+}
+
+long CZipReader::ReadEntry(void* buffer, std::size_t size) {
+  if (!m_read) {
+    m_error = "No entry is open for reading.";
+    return -1;
+  }
+  ReadState& state = *m_read;
+  if (state.failed) return -1;
+  if (state.finished) return 0;
+  const ZipEntryInfo& entry = *state.entry;
+  unsigned char* out = static_cast<unsigned char*>(buffer);
+  size = std::min<std::size_t>(size, 1u << 30);
+  if (size == 0) return 0;
+
+  std::size_t produced = 0;
+  if (!state.inflating) {
+    std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(state.remaining, size));
+    if (piece == 0) return FinishRead();
+    if (!ReadAt(m_file, state.position, out, piece)) return FailRead("The archive is truncated: " + entry.name);
+    if (state.keys)
+      for (std::size_t i = 0; i < piece; ++i) out[i] = state.keys->Decrypt(out[i]);
+    state.position += piece;
+    state.remaining -= piece;
+    produced = piece;
+  } else {
+    if (state.streamEnded) return FinishRead();
+    state.stream.next_out = out;
+    state.stream.avail_out = static_cast<uInt>(size);
+    // Every pass reads input or lets inflate consume or produce, so the
+    // loop ends; inflate reports when it can do neither.
+    while (state.stream.avail_out == size) {
+      if (state.stream.avail_in == 0 && state.remaining > 0 && !FillInput())
+        return FailRead("The archive is truncated: " + entry.name);
+      int result = inflate(&state.stream, Z_NO_FLUSH);
+      if (result == Z_STREAM_END) {
+        state.streamEnded = true;
+        break;
+      }
+      if (result == Z_BUF_ERROR && state.stream.avail_in == 0 && state.remaining == 0)
+        return FailRead("The entry's data is shorter than its recorded size: " + entry.name);
+      if (result != Z_OK)
+        return FailRead(entry.IsEncrypted() ? "The entry's data is damaged (wrong password?): " + entry.name
+                                            : "The entry's data is damaged: " + entry.name);
+    }
+    produced = size - state.stream.avail_out;
+    if (produced == 0) return FinishRead();
+  }
+  if (state.produced + produced > entry.uncompressedSize)
+    return FailRead("The entry's data is longer than its recorded size: " + entry.name);
+  state.produced += produced;
+  state.crc = UpdateCrc(state.crc, out, produced);
+  return static_cast<long>(produced);
+}
+
+bool CZipReader::CloseEntry() {
+  if (!m_read) return true;
+  ReadState& state = *m_read;
+  bool ok = !state.failed;
+  // A caller that stops after exactly the recorded size never sees the end
+  // of the entry from ReadEntry, so the CRC is checked here as well.
+  if (ok && !state.finished && state.produced == state.entry->uncompressedSize && state.crc != state.entry->crc) {
+    ok = Fail(state.entry->IsEncrypted() ? "CRC error (wrong password?) in " + state.entry->name
+                                         : "CRC error in " + state.entry->name);
+  }
+  if (m_read->inflating) inflateEnd(&m_read->stream);
+  m_read.reset();
+  return ok;
+}

@@ -1,0 +1,144 @@
+// The ZIP container under the backup archive: entries streamed through
+// deflate into a file and read back through inflate, optionally protected
+// with the traditional ZIP password encryption. No ZIP64: anything that
+// would need more than 32 bits fails with an error instead of producing an
+// archive other tools can't read.
+// Portable: C stdio and zlib only, so it also runs under the host's
+// sanitizers and fuzzer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// One entry as the central directory describes it.
+struct ZipEntryInfo {
+  std::string name;  // as stored: backslashes or slashes, ANSI text
+  std::uint32_t crc = 0;
+  std::uint32_t compressedSize = 0;  // including a 12-byte encryption header
+  std::uint32_t uncompressedSize = 0;
+  std::uint16_t method = 0;  // 0 stored, 8 deflated; others can't be read
+  std::uint16_t flags = 0;   // general purpose bits
+  std::uint16_t dosDate = 0;
+  std::uint16_t dosTime = 0;
+  std::uint32_t externalAttributes = 0;
+  std::uint32_t localHeaderOffset = 0;
+
+  bool IsEncrypted() const { return (flags & 1) != 0; }
+  // A name ending in a separator, or the folder attribute bit.
+  bool IsFolder() const;
+};
+
+// What the caller says about an entry it is about to write.
+struct ZipNewEntry {
+  std::string name;  // stored exactly as given
+  std::uint16_t dosDate = 0;
+  std::uint16_t dosTime = 0;
+  std::uint32_t externalAttributes = 0;
+  int level = -1;  // zlib level: -1 default, 0 no compression (still method 8), 1-9
+  // With a password the entry is encrypted; its header needs the CRC-32 of
+  // the data that will be written, so the caller computes it first.
+  std::optional<std::string> password;
+  std::uint32_t crc = 0;
+};
+
+class CZipWriter {
+ public:
+  CZipWriter();
+  ~CZipWriter();  // finishes the archive when it is still open
+  CZipWriter(const CZipWriter&) = delete;
+  CZipWriter& operator=(const CZipWriter&) = delete;
+
+  // A new, empty archive; an existing file is replaced.
+  bool Create(const std::string& path);
+  // Keeps the entries of an existing archive and adds new ones after them;
+  // the central directory is written again on Close. A missing or empty
+  // file starts a new archive. A file that isn't a ZIP archive this module
+  // can extend is refused and left untouched.
+  bool CreateAfter(const std::string& path);
+
+  bool OpenEntry(const ZipNewEntry& entry);
+  bool WriteEntry(const void* data, std::size_t size);
+  // Completes the entry. A failed entry leaves unused bytes behind but no
+  // directory record, so the archive stays readable.
+  bool CloseEntry();
+  // Writes the central directory and closes the file; true when nothing
+  // was open.
+  bool Close();
+
+  bool IsOpen() const { return m_file != nullptr; }
+  const std::string& GetErrorText() const { return m_error; }
+
+ private:
+  struct EntryState;
+
+  bool Fail(const std::string& text);
+  bool Start(const std::string& path, bool append);
+  bool WriteBytes(const void* data, std::size_t size);
+  bool WriteCompressed(const unsigned char* data, std::size_t size);
+  bool Deflate(int flush);
+  void DropEntry();
+
+  std::FILE* m_file = nullptr;
+  std::uint64_t m_position = 0;  // where the next byte goes
+  bool m_broken = false;         // a write failed: the file can't be finished
+  std::string m_directory;       // central directory records so far
+  std::uint32_t m_entryCount = 0;
+  std::string m_comment;  // an appended-to archive's comment, kept
+  std::unique_ptr<EntryState> m_entry;
+  std::string m_error;
+};
+
+class CZipReader {
+ public:
+  CZipReader();
+  ~CZipReader();
+  CZipReader(const CZipReader&) = delete;
+  CZipReader& operator=(const CZipReader&) = delete;
+
+  // Reads the central directory; the first entry becomes the current one.
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return m_file != nullptr; }
+
+  std::size_t GetEntryCount() const { return m_entries.size(); }
+  bool GoToFirstEntry();
+  // False at the end of the list (or when no entry is current).
+  bool GoToNextEntry();
+  // Makes the entry of that name the current one. Without case sensitivity
+  // ASCII letters compare equal in either case; separators compare as stored.
+  bool LocateEntry(const std::string& name, bool caseSensitive);
+  // The current entry; null when there is none.
+  const ZipEntryInfo* GetCurrentEntry() const;
+
+  // Opens the current entry for reading. An encrypted entry needs the
+  // password; a wrong one fails here (or, one time in 256, at the end of
+  // the data with a CRC error).
+  bool OpenEntry(const char* password = nullptr);
+  // Bytes read into the buffer, 0 at the end of the entry, -1 on an error.
+  // Reaching the end checks the size and CRC-32 of what was read.
+  long ReadEntry(void* buffer, std::size_t size);
+  // False when reading failed, including a CRC mismatch at the end.
+  bool CloseEntry();
+
+  const std::string& GetErrorText() const { return m_error; }
+
+ private:
+  struct ReadState;
+
+  bool Fail(const std::string& text);
+  long FailRead(const std::string& text);
+  long FinishRead();
+  bool FillInput();
+
+  std::FILE* m_file = nullptr;
+  std::uint64_t m_directoryOffset = 0;  // entry data must end before it
+  std::vector<ZipEntryInfo> m_entries;
+  std::size_t m_current = 0;
+  std::unique_ptr<ReadState> m_read;
+  std::string m_error;
+};

@@ -1,0 +1,115 @@
+// A small command-line front end to the ZIP module, so that shell tests can
+// hand its archives to other unpackers and unpack theirs with it.
+//   ziptool create|append ARCHIVE LEVEL PASSWORD|- NAME FILE [NAME FILE ...]
+//   ziptool list ARCHIVE
+//   ziptool extract ARCHIVE FOLDER [PASSWORD]
+// Exit status 0 on success, 1 on any failure (with the module's error text).
+#include "storage/Zip.h"
+
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int Usage() {
+  std::cerr << "usage: ziptool create|append ARCHIVE LEVEL PASSWORD|- NAME FILE [NAME FILE ...]\n"
+               "       ziptool list ARCHIVE\n"
+               "       ziptool extract ARCHIVE FOLDER [PASSWORD]\n";
+  return 2;
+}
+
+int Failed(const std::string& what, const std::string& error) {
+  std::cerr << "ziptool: " << what << ": " << error << "\n";
+  return 1;
+}
+
+int Create(int argc, char** argv, bool append) {
+  if (argc < 7 || (argc - 5) % 2 != 0) return Usage();
+  CZipWriter writer;
+  if (!(append ? writer.CreateAfter(argv[2]) : writer.Create(argv[2]))) return Failed(argv[2], writer.GetErrorText());
+  std::string password = argv[4];
+  for (int i = 5; i + 1 < argc; i += 2) {
+    std::ifstream in(argv[i + 1], std::ios::binary);
+    if (!in) return Failed(argv[i + 1], "can't open");
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ZipNewEntry entry;
+    entry.name = argv[i];
+    entry.dosDate = (2004 - 1980) << 9 | 5 << 5 | 17;
+    entry.dosTime = 13 << 11 | 45 << 5 | 10;
+    entry.externalAttributes = 0x20;
+    entry.level = std::atoi(argv[3]);
+    if (password != "-") entry.password = password;
+    entry.crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    // Written in blocks, the way the archive layer streams files.
+    bool ok = writer.OpenEntry(entry);
+    for (std::size_t at = 0; ok && at < data.size(); at += 65536)
+      ok = writer.WriteEntry(data.data() + at, std::min<std::size_t>(65536, data.size() - at));
+    if (ok) ok = writer.CloseEntry();
+    if (!ok) return Failed(argv[i], writer.GetErrorText());
+  }
+  if (!writer.Close()) return Failed(argv[2], writer.GetErrorText());
+  return 0;
+}
+
+int List(int argc, char** argv) {
+  if (argc != 3) return Usage();
+  CZipReader reader;
+  if (!reader.Open(argv[2])) return Failed(argv[2], reader.GetErrorText());
+  for (bool more = reader.GoToFirstEntry(); more; more = reader.GoToNextEntry()) {
+    const ZipEntryInfo& e = *reader.GetCurrentEntry();
+    std::printf("%10u %10u %08x m%u %s%s %s\n", e.uncompressedSize, e.compressedSize, e.crc, e.method,
+                e.IsEncrypted() ? "E" : "-", e.IsFolder() ? "D" : "-", e.name.c_str());
+  }
+  return 0;
+}
+
+int Extract(int argc, char** argv) {
+  if (argc != 4 && argc != 5) return Usage();
+  const char* password = argc == 5 ? argv[4] : nullptr;
+  CZipReader reader;
+  if (!reader.Open(argv[2])) return Failed(argv[2], reader.GetErrorText());
+  for (bool more = reader.GoToFirstEntry(); more; more = reader.GoToNextEntry()) {
+    const ZipEntryInfo& e = *reader.GetCurrentEntry();
+    std::string relative = e.name;
+    for (char& c : relative)
+      if (c == '\\') c = '/';
+    fs::path target = fs::path(argv[3]) / fs::path(relative).relative_path();
+    for (const fs::path& part : fs::path(relative))
+      if (part == "..") return Failed(e.name, "name leaves the target folder");
+    std::error_code ignored;
+    if (e.IsFolder()) {
+      fs::create_directories(target, ignored);
+      continue;
+    }
+    fs::create_directories(target.parent_path(), ignored);
+    if (!reader.OpenEntry(e.IsEncrypted() ? password : nullptr)) return Failed(e.name, reader.GetErrorText());
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    if (!out) return Failed(target.string(), "can't create");
+    char buffer[16384];
+    long got;
+    while ((got = reader.ReadEntry(buffer, sizeof buffer)) > 0) out.write(buffer, got);
+    if (got < 0 || !reader.CloseEntry()) return Failed(e.name, reader.GetErrorText());
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  std::string command = argv[1];
+  if (command == "create") return Create(argc, argv, false);
+  if (command == "append") return Create(argc, argv, true);
+  if (command == "list") return List(argc, argv);
+  if (command == "extract") return Extract(argc, argv);
+  return Usage();
+}
