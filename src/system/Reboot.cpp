@@ -1,4 +1,72 @@
 #include "system/Reboot.h"
 
-// Nothing in this build asks for a restart yet.
-bool Reboot() { return false; }
+#include <windows.h>
+
+#include "app/Flags.h"
+#include "catalogue/Registry.h"
+#include "system/Win32Handle.h"
+
+namespace {
+
+const char kWindows95Family[] = "9598ME";
+
+// The 8.3 form of an existing path; empty when there is none or it doesn't
+// fit the 259 characters the 95 family's WININIT.INI entries allow.
+std::string ShortPath(const std::string& path) {
+  char buffer[260];
+  DWORD length = GetShortPathNameA(path.c_str(), buffer, sizeof buffer);
+  if (length == 0 || length >= sizeof buffer) return std::string();
+  return std::string(buffer, length);
+}
+
+std::string WindowsFolder() {
+  char buffer[MAX_PATH];
+  UINT length = GetWindowsDirectoryA(buffer, sizeof buffer);
+  if (length == 0 || length >= sizeof buffer) return std::string();
+  return std::string(buffer, length);
+}
+
+}  // namespace
+
+bool ReplaceOnReboot(const std::string& source, const std::string& target) {
+  SetRebootNeeded(true);
+  if (IsWindowsVersion(kWindows95Family)) {
+    std::string shortSource = ShortPath(source);
+    std::string shortTarget = ShortPath(target);
+    std::string windows = WindowsFolder();
+    if (shortSource.empty() || shortTarget.empty() || windows.empty()) return false;
+    return WritePrivateProfileStringA("rename", shortTarget.c_str(), shortSource.c_str(),
+                                      (windows + "\\WININIT.INI").c_str()) != FALSE;
+  }
+  // The old file goes first, then the new copy takes its name.
+  if (!MoveFileExA(target.c_str(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) return false;
+  return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+}
+
+bool Reboot() {
+  if (IsWindowsVersion(kWindows95Family)) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION process = {};
+    char command[] = "RUNDLL.exe USER.EXE,ExitWindowsExec";
+    if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process))
+      return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+  }
+  HANDLE token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+    return false;
+  CHandle owned(token);
+  TOKEN_PRIVILEGES privileges = {};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  if (!LookupPrivilegeValueA(NULL, "SeShutdownPrivilege", &privileges.Privileges[0].Luid))
+    return false;
+  AdjustTokenPrivileges(token, FALSE, &privileges, 0, NULL, NULL);
+  if (GetLastError() != ERROR_SUCCESS) return false;
+  return ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0) != FALSE;
+}

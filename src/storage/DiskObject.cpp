@@ -1,0 +1,670 @@
+#include "storage/DiskObject.h"
+
+#include <cstring>
+
+#include "system/Reboot.h"
+
+namespace {
+
+// The texts users see. Keep them as they are.
+const char kInternalError[] = "CDiskObject internal error";
+const char kOpenForWriting[] = "Couldn't open file for writing: ";
+const char kOpenForReading[] = "Couldn't open file for reading: ";
+const char kReadFrom[] = "Couldn't read from file ";
+const char kWriteTo[] = "Couldn't write to file ";
+const char kFileOpenError[] = "File open error";
+const char kFileReadError[] = "File read error";
+const char kFileWriteError[] = "File write error";
+
+// Beside a target in use, swapped in at the next restart.
+const char kInUsePrefix[] = "FIU";
+// Explorer keeps these locked in odd ways; never worth a question.
+const char kDesktopIni[] = "desktop.ini";
+const DWORD kBlockSize = 65536;
+// GetTempFileName appends up to 14 characters to the folder.
+const size_t kTempNameRoom = 14;
+
+// Owns one FindFirstFile search.
+class CFind {
+ public:
+  explicit CFind(const std::string& pattern)
+      : m_handle(FindFirstFileA(pattern.c_str(), &m_data)) {}
+  CFind(const CFind&) = delete;
+  CFind& operator=(const CFind&) = delete;
+  ~CFind() {
+    if (Valid()) FindClose(m_handle);
+  }
+  bool Valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+  bool Next() { return FindNextFileA(m_handle, &m_data) != 0; }
+  const WIN32_FIND_DATAA& Data() const { return m_data; }
+  std::string Name() const { return m_data.cFileName; }
+  bool IsFolder() const { return (m_data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+
+ private:
+  WIN32_FIND_DATAA m_data;
+  HANDLE m_handle;
+};
+
+bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+// A search that matched nothing is an empty listing, not a failure.
+bool IsEmptySearch(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
+}
+
+bool IsInUse(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_USER_MAPPED_FILE;
+}
+
+bool IsNetworkPath(const std::string& path) {
+  return path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
+}
+
+bool HasDriveLetter(const std::string& path) {
+  return path.size() >= 2 && path[1] == ':' &&
+         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
+void ToBackslashes(std::string& path) {
+  for (char& c : path)
+    if (c == '/') c = '\\';
+}
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EndsWithNoCase(const std::string& text, const char* tail) {
+  size_t length = std::strlen(tail);
+  if (text.size() < length) return false;
+  for (size_t i = 0; i < length; ++i)
+    if (LowerAscii(text[text.size() - length + i]) != LowerAscii(tail[i])) return false;
+  return true;
+}
+
+// Where a drive or network path starts: "C:" or "\\server\share".
+size_t RootLength(const std::string& path) {
+  if (HasDriveLetter(path)) return 2;
+  if (IsNetworkPath(path)) {
+    size_t server = path.find('\\', 2);
+    if (server == std::string::npos) return path.size();
+    size_t share = path.find('\\', server + 1);
+    return share == std::string::npos ? path.size() : share;
+  }
+  return 0;
+}
+
+// The current directory without a trailing backslash ("C:" for a root).
+std::string CurrentFolder() {
+  DWORD size = GetCurrentDirectoryA(0, NULL);
+  std::string folder;
+  while (size > 0) {
+    folder.resize(size);
+    DWORD length = GetCurrentDirectoryA(size, &folder[0]);
+    if (length < size) {
+      folder.resize(length);
+      break;
+    }
+    size = length;  // it changed under us; try with the size now asked for
+  }
+  if (size == 0) folder.clear();
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  return folder;
+}
+
+std::string SystemMessage(DWORD code) {
+  char* buffer = nullptr;
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                NULL, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                reinterpret_cast<char*>(&buffer), 0, NULL);
+  std::string text;
+  if (length > 0 && buffer != nullptr) text.assign(buffer, length);
+  if (buffer != nullptr) LocalFree(buffer);
+  const char* blanks = " \t\r\n";
+  size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return "Error " + std::to_string(code);
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+}  // namespace
+
+CDiskObject::CDiskObject(HWND progressLabel, bool overwriteAll, HWND owner)
+    : m_owner(owner),
+      m_progressLabel(progressLabel),
+      m_overwriteMode(overwriteAll ? OverwriteYesToAll : OverwriteNo) {}
+
+CDiskObject::CDiskObject(bool overwriteAll, HWND owner) : CDiskObject(NULL, overwriteAll, owner) {}
+
+// ---------------------------------------------------------------- paths
+
+std::string CDiskObject::JoinPath(const std::string& first, const std::string& second) {
+  if (first.empty()) return second;
+  bool firstHas = first.back() == '\\' || first.back() == '/';
+  bool secondHas = !second.empty() && (second[0] == '\\' || second[0] == '/');
+  if (firstHas && secondHas) return first + second.substr(1);
+  if (firstHas || secondHas) return first + second;
+  return first + "\\" + second;
+}
+
+void CDiskObject::QualifyPath(std::string& path) {
+  ToBackslashes(path);
+  // A network path is as absolute as a drive path; a drive would break it.
+  if (HasDriveLetter(path) || IsNetworkPath(path)) return;
+
+  std::string current = CurrentFolder();
+  if (path.compare(0, 3, "..\\") == 0) {
+    size_t rootLength = RootLength(current);
+    size_t rest = 0;
+    while (path.compare(rest, 3, "..\\") == 0) {
+      rest += 3;
+      size_t slash = current.find_last_of('\\');
+      if (slash != std::string::npos && slash >= rootLength) current.erase(slash);
+    }
+    path = current + "\\" + path.substr(rest);
+  } else if (!path.empty() && path[0] == '\\') {
+    path = current.substr(0, RootLength(current)) + path;
+  } else {
+    path = current + "\\" + path;
+  }
+}
+
+void CDiskObject::QualifyFolderPath(std::string& path) {
+  ToBackslashes(path);
+  if (!path.empty() && path.back() != '\\') path += '\\';
+  if (!IsNetworkPath(path)) QualifyPath(path);
+}
+
+std::string CDiskObject::FolderOf(const std::string& path) {
+  std::string qualified = path;
+  QualifyPath(qualified);
+  size_t slash = qualified.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : qualified.substr(0, slash);
+}
+
+std::string CDiskObject::FileNameOf(const std::string& path) {
+  std::string qualified = path;
+  QualifyPath(qualified);
+  size_t slash = qualified.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : qualified.substr(slash + 1);
+}
+
+// ---------------------------------------------------------------- errors
+
+void CDiskObject::SetSystemError(DWORD code, const std::string& context) {
+  m_errorText = SystemMessage(code);
+  if (!context.empty()) m_errorText += " " + context;
+}
+
+void CDiskObject::SetInternalError() { m_errorText = kInternalError; }
+
+void CDiskObject::ShowProgress(const std::string& text) const {
+  if (m_progressLabel != NULL) SetWindowTextA(m_progressLabel, text.c_str());
+}
+
+// ---------------------------------------------------------------- queries
+
+bool CDiskObject::FileExists(const std::string& path) {
+  m_errorText.clear();
+  if (path.empty()) {
+    SetInternalError();
+    return false;
+  }
+  std::string qualified = path;
+  QualifyPath(qualified);
+  CHandle file(CreateFileA(qualified.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL));
+  return file.Valid();
+}
+
+std::uint64_t CDiskObject::FileSize(const std::string& path) {
+  m_errorText.clear();
+  if (path.empty()) return 0;
+  CFind find(path);
+  if (!find.Valid()) return 0;
+  return CombineSize(find.Data().nFileSizeHigh, find.Data().nFileSizeLow);
+}
+
+std::uint64_t CDiskObject::FolderSize(const std::string& folder, bool recursive) {
+  m_errorText.clear();
+  std::string path = folder;
+  QualifyFolderPath(path);
+  CFind find(path + "*.*");
+  if (!find.Valid()) return 0;
+  std::uint64_t total = 0;
+  do {
+    std::string name = find.Name();
+    if (!find.IsFolder()) {
+      total += CombineSize(find.Data().nFileSizeHigh, find.Data().nFileSizeLow);
+    } else if (recursive && !name.empty() && name[0] != '.') {
+      total += FolderSize(path + name, true);
+    }
+  } while (find.Next());
+  return total;
+}
+
+// ---------------------------------------------------------------- listing
+
+bool CDiskObject::ListFiles(const std::string& pattern, const std::string& folder,
+                            std::vector<std::string>& list) {
+  m_errorText.clear();
+  std::string path = folder;
+  QualifyFolderPath(path);
+  std::string search = path + pattern;
+  CFind find(search);
+  if (!find.Valid()) {
+    DWORD error = GetLastError();
+    if (IsEmptySearch(error)) return true;
+    SetSystemError(error, search);
+    return false;
+  }
+  do {
+    if (find.IsFolder()) continue;
+    list.push_back(find.Name());
+    ShowProgress(list.back());
+  } while (find.Next());
+  return true;
+}
+
+bool CDiskObject::ListAllFiles(const std::string& folder, std::vector<std::string>& list) {
+  return ListFiles("*.*", folder, list);
+}
+
+bool CDiskObject::ListSubfolders(const std::string& folder, std::vector<std::string>& list) {
+  m_errorText.clear();
+  std::string path = folder;
+  QualifyFolderPath(path);
+  return ListSubfoldersOf(path, list);
+}
+
+bool CDiskObject::ListSubfoldersOf(const std::string& folder, std::vector<std::string>& list) {
+  std::string search = folder + "*.*";
+  CFind find(search);
+  if (!find.Valid()) {
+    DWORD error = GetLastError();
+    if (IsEmptySearch(error)) return true;
+    SetSystemError(error, search);
+    return false;
+  }
+  do {
+    std::string name = find.Name();
+    if (!find.IsFolder() || IsDotEntry(name)) continue;
+    std::string subfolder = folder + name + "\\";
+    list.push_back(subfolder);
+    ShowProgress(name);
+    if (!ListSubfoldersOf(subfolder, list)) return false;
+  } while (find.Next());
+  return true;
+}
+
+// ---------------------------------------------------------------- creating
+
+bool CDiskObject::CreateFolderTree(const std::string& folder) {
+  m_errorText.clear();
+  if (folder.empty()) {
+    SetInternalError();
+    return false;
+  }
+  std::string path = folder;
+  QualifyFolderPath(path);
+
+  // For a network path the root is "\\server" and the share is the first
+  // folder, which exists or can't be made.
+  size_t rootLength = 0;
+  if (IsNetworkPath(path)) {
+    size_t server = path.find('\\', 2);
+    rootLength = server == std::string::npos ? path.size() : server;
+  } else if (HasDriveLetter(path)) {
+    rootLength = 2;
+  }
+  std::string reached = path.substr(0, rootLength);
+  size_t position = rootLength;
+  while (position < path.size()) {
+    size_t end = path.find('\\', position);
+    if (end == std::string::npos) end = path.size();
+    std::string name = path.substr(position, end - position);
+    position = end + 1;
+    if (name.empty()) continue;
+    reached += "\\" + name;
+    ShowProgress(reached);
+    DWORD attributes = GetFileAttributesA(reached.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    if (!CreateDirectoryA(reached.c_str(), NULL)) {
+      DWORD error = GetLastError();
+      attributes = GetFileAttributesA(reached.c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        continue;  // someone else made it meanwhile
+      SetSystemError(error, reached);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CDiskObject::CreateEmptyFile(const std::string& path) {
+  m_errorText.clear();
+  if (path.empty()) {
+    SetInternalError();
+    return false;
+  }
+  std::string qualified = path;
+  QualifyPath(qualified);
+  if (!CreateFolderTree(FolderOf(qualified))) return false;
+  ShowProgress(qualified);
+  CHandle file(CreateFileA(qualified.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, NULL));
+  if (!file.Valid()) {
+    SetSystemError(GetLastError(), qualified);
+    return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- copying
+
+bool CDiskObject::TryOpen(const std::string& path, bool forWriting, bool replace,
+                          CHandle& handle) {
+  if (!forWriting) {
+    handle.Reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL,
+                             NULL));
+  } else {
+    // Read-only, hidden and system files can only be replaced once they
+    // are plain files again.
+    if (replace) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    handle.Reset(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                             replace ? CREATE_ALWAYS : CREATE_NEW,
+                             FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL, NULL));
+  }
+  return handle.Valid();
+}
+
+bool CDiskObject::OpenFile(const std::string& path, bool forWriting, CHandle& handle) {
+  handle.Reset();
+  m_lastOpenError = ERROR_SUCCESS;
+  if (m_cancelled) return false;
+
+  bool replace = forWriting && m_overwriteMode == OverwriteYesToAll;
+  for (;;) {
+    if (TryOpen(path, forWriting, replace, handle)) return true;
+    DWORD error = GetLastError();
+
+    if (forWriting && !replace && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
+      m_lastOpenError = error;
+      if (m_overwriteMode == OverwriteNoToAll) return true;
+      if (m_overwriteMode == OverwriteYesToAll) {
+        replace = true;  // set by the owner since this call began
+        continue;
+      }
+      OverwriteAnswer answer = m_overwriteMode;
+      if (m_question == nullptr || !m_question(path, answer, m_questionData)) {
+        m_cancelled = true;
+        return false;
+      }
+      m_overwriteMode = answer;
+      if (answer == OverwriteNo || answer == OverwriteNoToAll) return true;
+      replace = true;
+      continue;
+    }
+
+    m_lastOpenError = error;
+    SetSystemError(error, std::string(forWriting ? kOpenForWriting : kOpenForReading) + path + ".");
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || IsInUse(error) ||
+        EndsWithNoCase(path, kDesktopIni))
+      return true;
+
+    // Retry opens the same way again, so a file that has appeared in the
+    // meantime still goes through the overwrite question.
+    int answer = Ask(m_owner, m_errorText, kFileOpenError, MB_ABORTRETRYIGNORE | MB_ICONERROR);
+    if (answer == IDRETRY) continue;
+    if (answer == IDIGNORE) return true;
+    m_cancelled = true;
+    return false;
+  }
+}
+
+bool CDiskObject::CopyOneFile(const std::string& source, const std::string& target) {
+  if (m_cancelled) return false;
+  DWORD attributes = GetFileAttributesA(source.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    m_errorText.clear();
+    return false;
+  }
+
+  // The source is opened and its first block read before the target is
+  // touched, so a source that can't be read never empties a target.
+  CHandle input;
+  if (!OpenFile(source, false, input)) return false;
+  if (!input.Valid()) return true;
+  std::vector<char> buffer(kBlockSize);
+  DWORD got = 0;
+  if (!ReadFile(input.Get(), buffer.data(), kBlockSize, &got, NULL)) {
+    SetSystemError(GetLastError(), kReadFrom + source + ".");
+    Ask(m_owner, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
+    return false;
+  }
+
+  CHandle output;
+  if (!OpenFile(target, true, output)) return false;
+  std::string written = target;
+  bool inUse = false;
+  if (!output.Valid()) {
+    if (!IsInUse(m_lastOpenError)) return true;  // kept or skipped
+    std::string folder = FolderOf(target);
+    if (folder.size() + kTempNameRoom >= MAX_PATH) {
+      SetSystemError(ERROR_FILENAME_EXCED_RANGE, target);
+      return false;
+    }
+    char name[MAX_PATH];
+    if (GetTempFileNameA(folder.c_str(), kInUsePrefix, 0, name) == 0) {
+      SetSystemError(GetLastError(), target);
+      return false;
+    }
+    written = name;
+    inUse = true;
+    output.Reset(CreateFileA(written.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!output.Valid()) {
+      SetSystemError(GetLastError(), kOpenForWriting + written + ".");
+      DeleteFileA(written.c_str());
+      return false;
+    }
+  }
+
+  for (;;) {
+    DWORD put = 0;
+    if (got > 0 && (!WriteFile(output.Get(), buffer.data(), got, &put, NULL) || put != got)) {
+      DWORD error = GetLastError();
+      SetSystemError(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL, kWriteTo + target + ".");
+      Ask(m_owner, m_errorText, kFileWriteError, MB_OK | MB_ICONERROR);
+      output.Reset();
+      if (inUse) DeleteFileA(written.c_str());
+      return false;
+    }
+    if (got < kBlockSize || m_cancelled) break;
+    if (!ReadFile(input.Get(), buffer.data(), kBlockSize, &got, NULL)) {
+      SetSystemError(GetLastError(), kReadFrom + source + ".");
+      Ask(m_owner, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
+      output.Reset();
+      if (inUse) DeleteFileA(written.c_str());
+      return false;
+    }
+  }
+  input.Reset();
+  output.Reset();
+
+  // Only a complete copy may take the target's place at the next restart;
+  // a partial one would replace good data with a fragment.
+  if (inUse) {
+    if (m_cancelled) {
+      DeleteFileA(written.c_str());
+      return false;
+    }
+    SetFileAttributesA(written.c_str(), attributes);
+    if (!ReplaceOnReboot(written, target)) {
+      SetSystemError(GetLastError(), target);
+      SetFileAttributesA(written.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileA(written.c_str());
+      return false;
+    }
+    return true;
+  }
+  SetFileAttributesA(target.c_str(), attributes);
+  return !m_cancelled;
+}
+
+bool CDiskObject::CopyFileAs(const std::string& source, const std::string& target) {
+  m_errorText.clear();
+  if (source.empty() || target.empty()) {
+    SetInternalError();
+    return false;
+  }
+  std::string from = source;
+  std::string to = target;
+  QualifyPath(from);
+  QualifyPath(to);
+  if (!CreateFolderTree(FolderOf(to))) return false;
+  ShowProgress(from);
+  return CopyOneFile(from, to);
+}
+
+bool CDiskObject::CopyFileToFolder(const std::string& file, const std::string& folder) {
+  m_errorText.clear();
+  if (file.empty() || folder.empty()) {
+    SetInternalError();
+    return false;
+  }
+  std::string from = file;
+  std::string to = folder;
+  QualifyPath(from);
+  QualifyFolderPath(to);
+  if (!CreateFolderTree(to)) return false;
+  ShowProgress(from);
+  return CopyOneFile(from, to + FileNameOf(from));
+}
+
+bool CDiskObject::CopyFolderFiles(const std::string& sourceFolder,
+                                  const std::string& targetFolder) {
+  m_errorText.clear();
+  if (sourceFolder.empty() || targetFolder.empty()) {
+    SetInternalError();
+    return false;
+  }
+  std::string from = sourceFolder;
+  std::string to = targetFolder;
+  QualifyFolderPath(from);
+  QualifyFolderPath(to);
+  std::vector<std::string> names;
+  if (!ListAllFiles(from, names)) return false;
+  if (!CreateFolderTree(to)) return false;
+  for (const std::string& name : names) {
+    ShowProgress(name);
+    if (!CopyOneFile(from + name, to + name)) return false;
+  }
+  return true;
+}
+
+bool CDiskObject::CopyFolder(const std::string& sourceFolder, const std::string& targetFolder) {
+  m_errorText.clear();
+  if (sourceFolder.empty() || targetFolder.empty()) {
+    SetInternalError();
+    return false;
+  }
+  std::string to = targetFolder;
+  QualifyFolderPath(to);
+  CreateDirectoryA(to.c_str(), NULL);  // CopyFolderFiles makes the whole tree if this fails
+  return CopyFolderFiles(sourceFolder, to);
+}
+
+bool CDiskObject::CopyFolderTree(const std::string& sourceFolder, const std::string& targetFolder,
+                                 const std::string& excluded) {
+  m_errorText.clear();
+  if (sourceFolder.empty() || targetFolder.empty()) {
+    SetInternalError();
+    return false;
+  }
+  std::string from = sourceFolder;
+  std::string to = targetFolder;
+  std::string skip = excluded;
+  QualifyFolderPath(from);
+  QualifyFolderPath(to);
+  if (!skip.empty()) QualifyFolderPath(skip);
+
+  std::vector<std::string> folders(1, from);
+  if (!ListSubfolders(from, folders)) return false;
+  for (const std::string& folder : folders) {
+    if (!skip.empty() && lstrcmpiA(folder.c_str(), skip.c_str()) == 0) continue;
+    if (!CopyFolderFiles(folder, to + folder.substr(from.size()))) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- removing
+
+bool CDiskObject::RemoveFile(const std::string& path) {
+  m_errorText.clear();
+  if (path.empty()) {
+    SetInternalError();
+    return false;
+  }
+  std::string qualified = path;
+  QualifyPath(qualified);
+  if (!DeleteFileA(qualified.c_str())) {
+    SetSystemError(GetLastError(), qualified);
+    return false;
+  }
+  return true;
+}
+
+bool CDiskObject::RemoveFolderFiles(const std::string& folder) {
+  m_errorText.clear();
+  // An empty path would mean the current directory: refuse it.
+  if (folder.empty()) {
+    SetInternalError();
+    return false;
+  }
+  std::string path = folder;
+  QualifyFolderPath(path);
+  std::vector<std::string> names;
+  if (!ListAllFiles(path, names)) return false;
+  for (const std::string& name : names) {
+    ShowProgress(name);
+    std::string file = path + name;
+    if (!DeleteFileA(file.c_str())) {
+      SetSystemError(GetLastError(), file);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CDiskObject::RemoveFolder(const std::string& folder) {
+  m_errorText.clear();
+  if (folder.empty()) {
+    SetInternalError();
+    return false;
+  }
+  std::string path = folder;
+  QualifyFolderPath(path);
+  if (!RemoveFolderFiles(path)) return false;
+  ShowProgress(path);
+  if (!RemoveDirectoryA(path.c_str())) {
+    SetSystemError(GetLastError(), path);
+    return false;
+  }
+  return true;
+}
+
+bool CDiskObject::RemoveFolderTree(const std::string& folder) {
+  m_errorText.clear();
+  if (folder.empty()) {
+    SetInternalError();
+    return false;
+  }
+  std::string path = folder;
+  QualifyFolderPath(path);
+  std::vector<std::string> folders;
+  if (!ListSubfolders(path, folders)) return false;
+  // Deeper folders were listed after their parents.
+  for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+    if (!RemoveFolder(*it)) return false;
+  return RemoveFolder(path);
+}

@@ -1,0 +1,107 @@
+// The one way the program copies, creates, lists and removes files and
+// folders, with its conflict policy: existing targets (the overwrite
+// question), targets in use (replaced at the next restart) and files that
+// can't be opened (skipped silently, or Abort/Retry/Ignore).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/Interaction.h"
+#include "system/Win32Handle.h"
+
+// Asked when a target file exists; false means cancel. Sets the answer.
+typedef bool (*OverwriteQuestion)(const std::string& path, OverwriteAnswer& answer, void* data);
+
+// A 64-bit size from the two halves the file system reports.
+inline std::uint64_t CombineSize(DWORD high, DWORD low) {
+  return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+class CDiskObject {
+ public:
+  CDiskObject(HWND progressLabel, bool overwriteAll, HWND owner);
+  CDiskObject(bool overwriteAll, HWND owner);
+  CDiskObject(const CDiskObject&) = delete;
+  CDiskObject& operator=(const CDiskObject&) = delete;
+
+  // Paths. Folder paths in normalised form are absolute and end with "\".
+  static std::string JoinPath(const std::string& first, const std::string& second);
+  static void QualifyPath(std::string& path);
+  static void QualifyFolderPath(std::string& path);
+  static std::string FolderOf(const std::string& path);
+  static std::string FileNameOf(const std::string& path);
+  std::string GetErrorText() const { return m_errorText; }
+
+  // Queries.
+  bool FileExists(const std::string& path);
+  std::uint64_t FileSize(const std::string& path);
+  std::uint64_t FolderSize(const std::string& folder, bool recursive);
+
+  // Listings append to the list, in the order the file system gives.
+  bool ListFiles(const std::string& pattern, const std::string& folder,
+                 std::vector<std::string>& list);
+  bool ListAllFiles(const std::string& folder, std::vector<std::string>& list);
+  bool ListSubfolders(const std::string& folder, std::vector<std::string>& list);
+
+  // Creating.
+  bool CreateFolderTree(const std::string& folder);
+  bool CreateEmptyFile(const std::string& path);
+
+  // Copying. OpenFile: true with a handle, go on; true without one, skip
+  // this file; false, the run is cancelled.
+  bool OpenFile(const std::string& path, bool forWriting, CHandle& handle);
+  bool CopyOneFile(const std::string& source, const std::string& target);
+  bool CopyFileAs(const std::string& source, const std::string& target);
+  bool CopyFileToFolder(const std::string& file, const std::string& folder);
+  bool CopyFolderFiles(const std::string& sourceFolder, const std::string& targetFolder);
+  bool CopyFolder(const std::string& sourceFolder, const std::string& targetFolder);
+  // `excluded` is a normalised folder path (or empty); only that folder's
+  // own files are left out, its subfolders are copied.
+  bool CopyFolderTree(const std::string& sourceFolder, const std::string& targetFolder,
+                      const std::string& excluded);
+
+  // Removing.
+  bool RemoveFile(const std::string& path);
+  bool RemoveFolderFiles(const std::string& folder);
+  bool RemoveFolder(const std::string& folder);
+  bool RemoveFolderTree(const std::string& folder);
+
+  // Set by Abort or Cancel, or by another thread to stop a running copy;
+  // the owner clears it before the next run.
+  bool Cancelled() const { return m_cancelled; }
+  void SetCancelled(bool cancelled) { m_cancelled = cancelled; }
+
+  OverwriteAnswer OverwriteMode() const { return m_overwriteMode; }
+  void SetOverwriteMode(OverwriteAnswer mode) { m_overwriteMode = mode; }
+  void SetOverwriteQuestion(OverwriteQuestion question, void* data) {
+    m_question = question;
+    m_questionData = data;
+  }
+  void SetOwner(HWND owner) { m_owner = owner; }
+  void SetProgressLabel(HWND label) { m_progressLabel = label; }
+
+ private:
+  bool TryOpen(const std::string& path, bool forWriting, bool replace, CHandle& handle);
+  bool ListSubfoldersOf(const std::string& folder, std::vector<std::string>& list);
+  bool CopyBlocks(HANDLE source, HANDLE target, const std::string& sourcePath,
+                  const std::string& targetPath);
+  void SetSystemError(DWORD code, const std::string& context);
+  void SetInternalError();
+  void ShowProgress(const std::string& text) const;
+
+  HWND m_owner;
+  HWND m_progressLabel;
+  std::atomic<bool> m_cancelled{false};
+  OverwriteAnswer m_overwriteMode;
+  OverwriteQuestion m_question = nullptr;
+  void* m_questionData = nullptr;
+  std::string m_errorText;
+  // Why the last OpenFile gave no handle; Ask and logging may change the
+  // thread's last error before the caller looks.
+  DWORD m_lastOpenError = ERROR_SUCCESS;
+};

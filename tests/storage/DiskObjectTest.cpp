@@ -1,0 +1,405 @@
+#include "storage/DiskObject.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/Flags.h"
+#include "support/TestSupport.h"
+#include "system/Win32Handle.h"
+
+namespace {
+
+const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+const char kPendingRenames[] = "PendingFileRenameOperations";
+
+// Answers the overwrite question from a script; no script left means cancel.
+struct ScriptedQuestion {
+  std::deque<OverwriteAnswer> answers;
+  std::vector<std::string> asked;
+
+  static bool Ask(const std::string& path, OverwriteAnswer& answer, void* data) {
+    auto* self = static_cast<ScriptedQuestion*>(data);
+    self->asked.push_back(path);
+    if (self->answers.empty()) return false;
+    answer = self->answers.front();
+    self->answers.pop_front();
+    return true;
+  }
+};
+
+// Runs an action when a message box is shown, then answers it.
+class CActingInteraction : public CScriptedInteraction {
+ public:
+  std::function<void()> action;
+  int ShowMessageBox(HWND owner, const std::string& text, const std::string& caption,
+                     UINT style) override {
+    if (action) action();
+    return CScriptedInteraction::ShowMessageBox(owner, text, caption, style);
+  }
+};
+
+// Keeps a file open with no sharing, as a running program would.
+CHandle HoldOpen(const std::string& path) {
+  return CHandle(CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL));
+}
+
+std::string CurrentFolder() {
+  char buffer[MAX_PATH];
+  DWORD length = GetCurrentDirectoryA(sizeof buffer, buffer);
+  return length < sizeof buffer ? std::string(buffer, length) : std::string();
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  CDiskObject disk(false, NULL);
+  disk.ListAllFiles(folder, names);
+  return names;
+}
+
+// The restart's pending renames, put back as found so no later restart of
+// the prefix acts on them.
+std::string ReadPendingRenames(bool& present) {
+  HKEY key;
+  present = false;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return std::string();
+  DWORD size = 0;
+  std::string data;
+  if (RegQueryValueExA(key, kPendingRenames, NULL, NULL, NULL, &size) == ERROR_SUCCESS) {
+    data.resize(size);
+    present = RegQueryValueExA(key, kPendingRenames, NULL, NULL,
+                               reinterpret_cast<BYTE*>(&data[0]), &size) == ERROR_SUCCESS;
+    data.resize(present ? size : 0);
+  }
+  RegCloseKey(key);
+  return data;
+}
+
+void RestorePendingRenames(bool present, const std::string& data) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return;
+  if (present) {
+    RegSetValueExA(key, kPendingRenames, 0, REG_MULTI_SZ,
+                   reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+  } else {
+    RegDeleteValueA(key, kPendingRenames);
+  }
+  RegCloseKey(key);
+}
+
+class DiskTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetWizardMode(true);  // questions go to the scripted message box
+    disk.SetOverwriteQuestion(&ScriptedQuestion::Ask, &question);
+  }
+  void TearDown() override { ResetFlags(); }
+
+  std::string Path(const std::string& name) const { return temp.Path() + name; }
+  std::string Make(const std::string& name, const std::string& data) {
+    std::string path = Path(name);
+    CDiskObject(false, NULL).CreateFolderTree(CDiskObject::FolderOf(path));
+    WriteWholeFile(path, data);
+    return path;
+  }
+
+  CTemporaryFolder temp;
+  CScriptedInteraction boxes;
+  ScriptedQuestion question;
+  CDiskObject disk{false, NULL};
+};
+
+// ---------------------------------------------------------------- paths
+
+TEST(DiskPaths, JoinUsesExactlyOneBackslash) {
+  EXPECT_EQ("C:\\a\\b", CDiskObject::JoinPath("C:\\a\\", "b"));
+  EXPECT_EQ("C:\\a\\b", CDiskObject::JoinPath("C:\\a", "\\b"));
+  EXPECT_EQ("C:\\a\\b", CDiskObject::JoinPath("C:\\a", "b"));
+  EXPECT_EQ("C:\\a\\b", CDiskObject::JoinPath("C:\\a\\", "\\b"));
+  EXPECT_EQ("C:\\a/b", CDiskObject::JoinPath("C:\\a/", "b"));
+}
+
+TEST_F(DiskTest, QualifyResolvesAgainstCurrentFolderAndLeavesItAlone) {
+  ASSERT_TRUE(disk.CreateFolderTree(Path("x\\y")));
+  std::string old = CurrentFolder();
+  ASSERT_TRUE(SetCurrentDirectoryA(Path("x\\y").c_str()));
+  std::string up = "..\\z/f.txt", rooted = "\\f.txt", relative = "d\\f.txt", other = "D:\\f.txt";
+  CDiskObject::QualifyPath(up);
+  CDiskObject::QualifyPath(rooted);
+  CDiskObject::QualifyPath(relative);
+  CDiskObject::QualifyPath(other);
+  std::string twoUp = "..\\..\\..\\..\\..\\..\\..\\..\\..\\..\\f.txt";
+  CDiskObject::QualifyPath(twoUp);
+  std::string current = CurrentFolder();
+  SetCurrentDirectoryA(old.c_str());
+
+  EXPECT_EQ(Path("x\\z\\f.txt"), up);
+  EXPECT_EQ(temp.Path().substr(0, 2) + "\\f.txt", rooted);
+  EXPECT_EQ(Path("x\\y\\d\\f.txt"), relative);
+  EXPECT_EQ("D:\\f.txt", other);
+  EXPECT_EQ(temp.Path().substr(0, 3) + "f.txt", twoUp);  // stops at the root
+  EXPECT_EQ(Path("x\\y"), current);
+}
+
+TEST(DiskPaths, NetworkPathsStayUnqualified) {
+  std::string folder = "//server/share/dir";
+  CDiskObject::QualifyFolderPath(folder);
+  EXPECT_EQ("\\\\server\\share\\dir\\", folder);
+  std::string file = "\\\\server\\share\\f.txt";
+  CDiskObject::QualifyPath(file);
+  EXPECT_EQ("\\\\server\\share\\f.txt", file);
+  EXPECT_EQ("\\\\server\\share\\dir", CDiskObject::FolderOf("\\\\server\\share\\dir\\f.txt"));
+  EXPECT_EQ("f.txt", CDiskObject::FileNameOf("\\\\server\\share\\dir\\f.txt"));
+}
+
+// ---------------------------------------------------------------- overwrite
+
+TEST_F(DiskTest, OverwriteAnswersApplyAsTheySay) {
+  std::string source = Make("s.txt", "new");
+  for (const char* name : {"a", "b", "c", "d", "e"}) Make(std::string("t\\") + name, "old");
+
+  question.answers = {OverwriteNo, OverwriteYes, OverwriteYesToAll};
+  EXPECT_TRUE(disk.CopyOneFile(source, Path("t\\a")));  // no: kept
+  EXPECT_TRUE(disk.CopyOneFile(source, Path("t\\b")));  // yes: replaced
+  EXPECT_TRUE(disk.CopyOneFile(source, Path("t\\c")));  // yes to all
+  EXPECT_TRUE(disk.CopyOneFile(source, Path("t\\d")));  // no question now
+  EXPECT_EQ(3u, question.asked.size());
+  EXPECT_EQ("old", ReadWholeFile(Path("t\\a")));
+  EXPECT_EQ("new", ReadWholeFile(Path("t\\b")));
+  EXPECT_EQ("new", ReadWholeFile(Path("t\\d")));
+  EXPECT_EQ(OverwriteYesToAll, disk.OverwriteMode());
+
+  disk.SetOverwriteMode(OverwriteNo);
+  question.answers = {OverwriteNoToAll};
+  EXPECT_TRUE(disk.CopyOneFile(source, Path("t\\e")));
+  EXPECT_TRUE(disk.CopyOneFile(source, Path("t\\a")));
+  EXPECT_EQ(4u, question.asked.size());
+  EXPECT_EQ("old", ReadWholeFile(Path("t\\e")));
+  EXPECT_TRUE(disk.CopyOneFile(source, Path("t\\new")));  // new files still come
+  EXPECT_EQ("new", ReadWholeFile(Path("t\\new")));
+}
+
+TEST_F(DiskTest, CancelledQuestionStopsEverythingAndKeepsTheTarget) {
+  std::string source = Make("s.txt", "new");
+  std::string target = Make("t.txt", "old");
+  EXPECT_FALSE(disk.CopyOneFile(source, target));
+  EXPECT_TRUE(disk.Cancelled());
+  EXPECT_EQ("old", ReadWholeFile(target));
+  EXPECT_FALSE(disk.CopyFileAs(source, Path("other.txt")));
+  EXPECT_FALSE(::FileExists(Path("other.txt")));
+}
+
+TEST_F(DiskTest, ProtectedTargetIsReplacedAndTakesTheSourceAttributes) {
+  std::string source = Make("s.txt", "new");
+  SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_ARCHIVE);
+  std::string target = Make("t.txt", "old");
+  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  question.answers = {OverwriteYes};
+  EXPECT_TRUE(disk.CopyOneFile(source, target));
+  EXPECT_EQ("new", ReadWholeFile(target));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(target.c_str()));
+}
+
+// ---------------------------------------------------------------- in use
+
+TEST_F(DiskTest, TargetInUseIsReplacedAtTheNextRestart) {
+  bool hadPending;
+  std::string pending = ReadPendingRenames(hadPending);
+  std::string source = Make("s.txt", "new");
+  std::string target = Make("t\\t.txt", "old");
+  disk.SetOverwriteMode(OverwriteYesToAll);
+  bool copied;
+  {
+    CHandle held = HoldOpen(target);
+    ASSERT_TRUE(held.Valid());
+    copied = disk.CopyOneFile(source, target);
+  }
+  bool nowPending;
+  std::string renames = ReadPendingRenames(nowPending);
+  RestorePendingRenames(hadPending, pending);
+
+  EXPECT_TRUE(copied) << disk.GetErrorText();
+  EXPECT_EQ("old", ReadWholeFile(target));
+  std::vector<std::string> files = FilesIn(Path("t"));
+  ASSERT_EQ(2u, files.size());
+  std::string temporary = files[0] == "t.txt" ? files[1] : files[0];
+  EXPECT_EQ(0u, temporary.find("FIU"));
+  EXPECT_EQ("new", ReadWholeFile(Path("t\\") + temporary));
+  EXPECT_TRUE(RebootNeeded());
+  EXPECT_NE(std::string::npos, renames.find(temporary));
+}
+
+TEST_F(DiskTest, UnreadableSourceIsSkippedWithoutTouchingTheTarget) {
+  std::string source = Make("s.txt", "new");
+  std::string target = Make("t.txt", "old");
+  disk.SetOverwriteMode(OverwriteYesToAll);
+  CHandle held = HoldOpen(source);
+  ASSERT_TRUE(held.Valid());
+  EXPECT_TRUE(disk.CopyOneFile(source, target));
+  EXPECT_EQ("old", ReadWholeFile(target));
+  EXPECT_NE(std::string::npos, disk.GetErrorText().find("Couldn't open file for reading: " + source + "."));
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST_F(DiskTest, MissingSourceFailsWithoutText) {
+  EXPECT_FALSE(disk.CopyFileAs(Path("none.txt"), Path("t.txt")));
+  EXPECT_EQ("", disk.GetErrorText());
+  EXPECT_FALSE(::FileExists(Path("t.txt")));
+}
+
+// ---------------------------------------------------------------- open errors
+
+// A folder where the target file should be can't be opened for writing:
+// not one of the silent cases, so the user is asked.
+TEST_F(DiskTest, OpenErrorAsksAbortRetryIgnore) {
+  std::string source = Make("s.txt", "new");
+  disk.SetOverwriteMode(OverwriteYesToAll);
+  ASSERT_TRUE(disk.CreateFolderTree(Path("blocked")));
+
+  boxes.QueueBoxAnswer(IDIGNORE);
+  EXPECT_TRUE(disk.CopyOneFile(source, Path("blocked")));
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_EQ("File open error", boxes.boxes[0].caption);
+  EXPECT_EQ(static_cast<UINT>(MB_ABORTRETRYIGNORE | MB_ICONERROR), boxes.boxes[0].style);
+  EXPECT_NE(std::string::npos,
+            boxes.boxes[0].text.find("Couldn't open file for writing: " + Path("blocked") + "."));
+  EXPECT_FALSE(disk.Cancelled());
+
+  boxes.QueueBoxAnswer(IDABORT);
+  EXPECT_FALSE(disk.CopyOneFile(source, Path("blocked")));
+  EXPECT_TRUE(disk.Cancelled());
+  EXPECT_FALSE(disk.CopyOneFile(source, Path("free.txt")));  // stays cancelled
+  EXPECT_FALSE(::FileExists(Path("free.txt")));
+}
+
+TEST_F(DiskTest, RetryOpensAgainAfterTheCauseIsGone) {
+  std::string source = Make("s.txt", "new");
+  disk.SetOverwriteMode(OverwriteYesToAll);
+  ASSERT_TRUE(disk.CreateFolderTree(Path("blocked")));
+  CActingInteraction acting;
+  std::string blocked = Path("blocked");
+  acting.action = [blocked] { RemoveDirectoryA(blocked.c_str()); };
+  acting.QueueBoxAnswer(IDRETRY);
+  EXPECT_TRUE(disk.CopyOneFile(source, blocked));
+  EXPECT_EQ(1u, acting.boxes.size());
+  EXPECT_EQ("new", ReadWholeFile(blocked));
+}
+
+TEST_F(DiskTest, DesktopIniIsSkippedSilently) {
+  std::string source = Make("s.txt", "new");
+  disk.SetOverwriteMode(OverwriteYesToAll);
+  ASSERT_TRUE(disk.CreateFolderTree(Path("DeskTop.INI")));
+  EXPECT_TRUE(disk.CopyOneFile(source, Path("DeskTop.INI")));
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// ---------------------------------------------------------------- trees
+
+TEST_F(DiskTest, CopyFolderTreeSkipsOnlyTheExcludedFolderOwnFiles) {
+  Make("data\\top.txt", "1");
+  Make("data\\old\\skip.txt", "2");
+  Make("data\\old\\keep\\deep.txt", "3");
+  Make("data\\sub\\s.txt", "4");
+  EXPECT_TRUE(disk.CopyFolderTree(Path("data"), Path("backup/data"), Path("DATA\\old\\")));
+  EXPECT_EQ("1", ReadWholeFile(Path("backup\\data\\top.txt")));
+  EXPECT_FALSE(::FileExists(Path("backup\\data\\old\\skip.txt")));
+  EXPECT_EQ("3", ReadWholeFile(Path("backup\\data\\old\\keep\\deep.txt")));
+  EXPECT_EQ("4", ReadWholeFile(Path("backup\\data\\sub\\s.txt")));
+}
+
+TEST_F(DiskTest, ListSubfoldersPutsParentsFirst) {
+  ASSERT_TRUE(disk.CreateFolderTree(Path("r\\a\\b\\c")));
+  std::vector<std::string> list;
+  ASSERT_TRUE(disk.ListSubfolders(Path("r"), list));
+  std::vector<std::string> expected = {Path("r\\a\\"), Path("r\\a\\b\\"), Path("r\\a\\b\\c\\")};
+  EXPECT_EQ(expected, list);
+}
+
+TEST_F(DiskTest, RemoveFolderTreeStopsAtAReadOnlyFile) {
+  Make("r\\a\\f.txt", "x");
+  std::string locked = Make("r\\a\\b\\locked.txt", "x");
+  SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_FALSE(disk.RemoveFolderTree(Path("r")));
+  EXPECT_NE(std::string::npos, disk.GetErrorText().find(locked));
+  EXPECT_TRUE(::FileExists(Path("r\\a\\f.txt")));
+
+  SetFileAttributesA(locked.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_TRUE(disk.RemoveFolderTree(Path("r")));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(Path("r").c_str()));
+}
+
+TEST_F(DiskTest, FolderSizeSkipsDotFoldersAndCountsSubfoldersWhenAsked) {
+  Make("f\\a", "12345");
+  Make("f\\sub\\b", "123");
+  Make("f\\.hidden\\c", "1234567");
+  EXPECT_EQ(5u, disk.FolderSize(Path("f"), false));
+  EXPECT_EQ(8u, disk.FolderSize(Path("f"), true));
+  EXPECT_EQ(3u, disk.FileSize(Path("f\\sub\\b")));
+  EXPECT_EQ(0u, disk.FileSize(Path("f\\none")));
+}
+
+TEST_F(DiskTest, FileSizeIsNotCutAtFourGigabytes) {
+  const std::uint64_t size = 0x140000000ull;  // 5 GB, left unwritten
+  {
+    CHandle file(CreateFileA(Path("big").c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL));
+    ASSERT_TRUE(file.Valid());
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(file.Get(), end, NULL, FILE_BEGIN) || !SetEndOfFile(file.Get()))
+      GTEST_SKIP() << "no room for a 5 GB file here";
+  }
+  EXPECT_EQ(size, disk.FileSize(Path("big")));
+  EXPECT_EQ(size, disk.FolderSize(temp.Path(), false));
+}
+
+TEST(DiskSizes, HalvesCombineBeyondFourGigabytes) {
+  EXPECT_EQ(0x100000005ull, CombineSize(1, 5));
+  EXPECT_EQ(3221225472ull, CombineSize(0, 0xC0000000));
+  EXPECT_EQ(0xFFFFFFFFFFFFFFFFull, CombineSize(0xFFFFFFFF, 0xFFFFFFFF));
+}
+
+// ---------------------------------------------------------------- errors
+
+TEST_F(DiskTest, EmptyPathsAreRefusedWithTheInternalError) {
+  Make("keep.txt", "x");
+  std::string old = CurrentFolder();
+  ASSERT_TRUE(SetCurrentDirectoryA(temp.Path().c_str()));
+  bool results[] = {disk.FileExists(""),         disk.CreateFolderTree(""),
+                    disk.CreateEmptyFile(""),    disk.CopyFileAs("", Path("t")),
+                    disk.RemoveFile(""),         disk.RemoveFolderFiles(""),
+                    disk.RemoveFolder(""),       disk.RemoveFolderTree(""),
+                    disk.CopyFolderTree("", Path("t"), "")};
+  SetCurrentDirectoryA(old.c_str());
+  for (bool result : results) EXPECT_FALSE(result);
+  EXPECT_EQ("CDiskObject internal error", disk.GetErrorText());
+  EXPECT_TRUE(::FileExists(Path("keep.txt")));
+}
+
+TEST_F(DiskTest, FailuresCarryTheSystemTextAndThePath) {
+  EXPECT_FALSE(disk.RemoveFile(Path("none.txt")));
+  std::string text = disk.GetErrorText();
+  EXPECT_GT(text.size(), Path("none.txt").size() + 1);
+  EXPECT_EQ(" " + Path("none.txt"), text.substr(text.size() - Path("none.txt").size() - 1));
+
+  std::vector<std::string> list;
+  EXPECT_TRUE(disk.ListFiles("*.nothing", temp.Path(), list));  // no match is not a failure
+  EXPECT_TRUE(list.empty());
+  EXPECT_FALSE(disk.ListAllFiles(Path("missing"), list));
+  EXPECT_NE(std::string::npos, disk.GetErrorText().find(Path("missing\\*.*")));
+}
+
+TEST_F(DiskTest, CreateEmptyFileMakesTheTreeAndEmptiesAnExistingFile) {
+  std::string file = Make("e\\f.txt", "data");
+  EXPECT_TRUE(disk.CreateEmptyFile(file));
+  EXPECT_EQ("", ReadWholeFile(file));
+  EXPECT_TRUE(disk.CreateEmptyFile(Path("n\\m\\g.txt")));
+  EXPECT_TRUE(disk.FileExists(Path("n\\m\\g.txt")));
+  EXPECT_FALSE(disk.FileExists(Path("n\\m")));  // a folder is no file
+}
+
+}  // namespace
