@@ -1,0 +1,673 @@
+#include "storage/Archive.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <vector>
+
+#include "system/Reboot.h"
+
+std::atomic<bool> PackCancel{false};
+std::atomic<bool> UnpackCancel{false};
+
+// The texts users see. Keep them as they are.
+const char kSelectionOver2GB[] =
+    "The selected backup has more than 2GB of data. Because of limitations in the zip format, "
+    "the resulting archive could be unusable. Are you sure you want to continue?";
+const char kArchiveTooLarge[] = "Fatal error: archive too large! Please do an uncompressed backup.";
+
+namespace {
+
+const char kCouldntOpen[] = "Couldn't open file:";
+const char kFileOpenError[] = "File open error";
+const char kCouldntCreate[] = "Couldn't create file:";
+const char kFileCreateError[] = "File create error";
+const char kNoArchive[] = "No archive is open.";
+const char kUnsafeName[] = "Entry name leaves the target folder: ";
+const char kNoPassword[] = "No password given for ";
+const char kTargetIsFolder[] = "A folder is in the way of ";
+
+const DWORD kPackBlock = 65536;
+const DWORD kUnpackBlock = 16384;
+const char kInUsePrefix[] = "FIU";
+const char kDesktopIni[] = "desktop.ini";
+// GetTempFileName appends up to 14 characters to the folder.
+const size_t kTempNameRoom = 14;
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  return true;
+}
+
+bool StartsWithNoCase(const std::string& text, const std::string& head) {
+  return text.size() >= head.size() && EqualNoCase(text.substr(0, head.size()), head);
+}
+
+std::string WithBackslashes(std::string text) {
+  for (char& c : text)
+    if (c == '/') c = '\\';
+  return text;
+}
+
+std::string WithTrailingBackslash(std::string folder) {
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  return folder;
+}
+
+std::string FileNamePart(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderPart(const std::string& path) {
+  size_t slash = path.find_last_of('\\');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool IsInUse(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_USER_MAPPED_FILE;
+}
+
+std::string SystemMessage(DWORD code) {
+  char* buffer = nullptr;
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                    FORMAT_MESSAGE_IGNORE_INSERTS,
+                                NULL, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                reinterpret_cast<char*>(&buffer), 0, NULL);
+  std::string text;
+  if (length > 0 && buffer != nullptr) text.assign(buffer, length);
+  if (buffer != nullptr) LocalFree(buffer);
+  const char* blanks = " \t\r\n";
+  size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return "Error " + std::to_string(code);
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// The absolute form of a path; empty when it can't be had.
+std::string AbsolutePath(const std::string& path) {
+  if (path.empty()) return std::string();
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    char* filePart = nullptr;
+    DWORD length = GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()),
+                                    buffer.data(), &filePart);
+    if (length == 0) return std::string();
+    if (length < buffer.size()) return std::string(buffer.data(), length);
+    buffer.resize(length + 1);
+  }
+}
+
+bool IsDeviceName(const std::string& component) {
+  // Windows maps these names to devices whatever the extension or folder.
+  std::string base = component.substr(0, component.find('.'));
+  while (!base.empty() && (base.back() == ' ')) base.pop_back();
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$",
+                                         "CLOCK$"};
+  for (const char* device : kDevices)
+    if (EqualNoCase(base, device)) return true;
+  if (base.size() == 4 && (StartsWithNoCase(base, "COM") || StartsWithNoCase(base, "LPT")) &&
+      base[3] >= '1' && base[3] <= '9')
+    return true;
+  return false;
+}
+
+class CFind {
+ public:
+  explicit CFind(const std::string& pattern)
+      : m_handle(FindFirstFileA(pattern.c_str(), &m_data)) {}
+  CFind(const CFind&) = delete;
+  CFind& operator=(const CFind&) = delete;
+  ~CFind() {
+    if (Valid()) FindClose(m_handle);
+  }
+  bool Valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+  bool Next() { return FindNextFileA(m_handle, &m_data) != 0; }
+  std::string Name() const { return m_data.cFileName; }
+  bool IsFolder() const { return (m_data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+
+ private:
+  WIN32_FIND_DATAA m_data;
+  HANDLE m_handle;
+};
+
+bool HoldsBackupSet(const std::string& folder) {
+  return GetFileAttributesA((folder + "restore.zip").c_str()) != INVALID_FILE_ATTRIBUTES ||
+         GetFileAttributesA((folder + "restore.xml").c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void ShowProgress(HWND label, const std::string& text) {
+  if (label != NULL) SetWindowTextA(label, text.c_str());
+}
+
+// Entry time (local DOS time) as file time in universal time.
+bool EntryFileTime(const ZipEntryInfo& entry, FILETIME& universal) {
+  FILETIME local;
+  return DosDateTimeToFileTime(entry.dosDate, entry.dosTime, &local) &&
+         LocalFileTimeToFileTime(&local, &universal);
+}
+
+}  // namespace
+
+bool IsSafeEntryName(const std::string& name) {
+  if (name.empty() || name[0] == '\\' || name[0] == '/') return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("\\/", start);
+    if (end == std::string::npos) end = name.size();
+    std::string component = name.substr(start, end - start);
+    start = end + 1;
+    if (component.empty() || component == ".") continue;
+    // Only dots and blanks: Windows trims trailing ones, so "..." or ". ."
+    // can end up meaning the parent folder.
+    if (component.find_first_not_of(". ") == std::string::npos) return false;
+    for (char c : component) {
+      unsigned char u = static_cast<unsigned char>(c);
+      if (u < 32 || std::strchr(":<>\"|?*", c) != nullptr) return false;
+    }
+    if (IsDeviceName(component)) return false;
+  }
+  return true;
+}
+
+bool ArchiveFileTooLarge(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  return ExceedsArchiveLimit(CombineSize(data.nFileSizeHigh, data.nFileSizeLow));
+}
+
+// ---------------------------------------------------------------- writer
+
+ArchiveWriter::ArchiveWriter(HWND owner) : m_owner(owner) {}
+
+ArchiveWriter::ArchiveWriter(const std::string& archivePath, const std::string& baseFolder,
+                             bool append, const std::optional<std::string>& password, int level,
+                             HWND owner)
+    : m_owner(owner) {
+  if (!archivePath.empty()) Open(archivePath, baseFolder, append, password, level);
+}
+
+ArchiveWriter::~ArchiveWriter() { Close(); }
+
+bool ArchiveWriter::Open(const std::string& archivePath, const std::string& baseFolder,
+                         bool append, const std::optional<std::string>& password, int level) {
+  Close();
+  m_errorText.clear();
+  m_level = level;
+  if (password && !password->empty()) m_password = password;
+  std::string path = AbsolutePath(WithBackslashes(archivePath));
+  if (path.empty()) return false;
+
+  bool exists = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  bool opened = append && exists ? m_zip.CreateAfter(path) : m_zip.Create(path);
+  if (!opened) {
+    m_errorText = m_zip.GetErrorText();
+    return false;
+  }
+  if (baseFolder.empty())
+    m_baseFolder = path.substr(0, path.find_last_of('\\') + 1);
+  else
+    m_baseFolder = WithTrailingBackslash(WithBackslashes(baseFolder));
+  return true;
+}
+
+bool ArchiveWriter::Close() {
+  m_password.reset();
+  if (!m_zip.IsOpen()) return true;
+  if (m_zip.Close()) return true;
+  m_errorText = m_zip.GetErrorText();
+  return false;
+}
+
+bool ArchiveWriter::AddFile(const std::string& path, bool storeBareName) {
+  m_errorText.clear();
+  if (!m_zip.IsOpen()) return false;
+  std::string source = WithBackslashes(path);
+  if (!storeBareName && source.compare(0, 3, "..\\") == 0) return false;
+
+  std::string name;
+  if (storeBareName) {
+    name = FileNamePart(source);
+    if (source.find(':') == std::string::npos) source = CDiskObject::JoinPath(m_baseFolder, source);
+  } else if (source.find(':') != std::string::npos) {
+    if (!StartsWithNoCase(source, m_baseFolder)) return false;
+    name = source.substr(m_baseFolder.size());
+  } else {
+    name = source.compare(0, 2, ".\\") == 0 ? source.substr(2) : source;
+    source = CDiskObject::JoinPath(m_baseFolder, name);
+  }
+  return AddEntry(source, name, true);
+}
+
+bool ArchiveWriter::AddFileAs(const std::string& path, const std::string& archiveFolder,
+                              const std::string& archiveName) {
+  m_errorText.clear();
+  if (!m_zip.IsOpen() || archiveFolder.find(':') != std::string::npos) return false;
+  std::string name = archiveFolder;
+  if (!name.empty() && name.back() != '\\') name += '\\';
+  name += archiveName.empty() ? FileNamePart(path) : archiveName;
+  if (!name.empty() && name[0] == '\\') name.erase(0, 1);
+  return AddEntry(WithBackslashes(path), name, false);
+}
+
+bool ArchiveWriter::AddFolder(const std::string& folder, const std::string& archiveFolder,
+                              bool recursive, const std::string& excluded) {
+  if (!m_zip.IsOpen()) return false;
+  std::string path = WithTrailingBackslash(WithBackslashes(folder));
+  CFind find(path + "*.*");
+  if (!find.Valid()) return true;
+  do {
+    if (PackCancel) break;  // every further add would fail anyway
+    std::string name = find.Name();
+    if (name.empty() || name[0] == '.') continue;
+    if (!find.IsFolder()) {
+      AddFileAs(path + name, archiveFolder);
+      continue;
+    }
+    if (!recursive) continue;
+    std::string subfolder = path + name + "\\";
+    if (HoldsBackupSet(subfolder)) continue;
+    if (!excluded.empty() && EqualNoCase(subfolder, WithTrailingBackslash(excluded))) continue;
+    std::string subArchive = archiveFolder;
+    if (!subArchive.empty() && subArchive.back() != '\\') subArchive += '\\';
+    AddFolder(subfolder, subArchive + name, true, excluded);
+  } while (find.Next());
+  return true;
+}
+
+bool ArchiveWriter::OpenSource(const std::string& path, CHandle& handle) {
+  for (;;) {
+    handle.Reset();
+    if (PackCancel) return false;
+    handle.Reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL));
+    if (handle.Valid()) return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+    m_errorText = SystemMessage(error);
+    int answer = Ask(m_owner, kCouldntOpen + m_errorText + "\n" + path, kFileOpenError,
+                     MB_ABORTRETRYIGNORE | MB_ICONERROR);
+    if (answer == IDRETRY) continue;
+    if (answer != IDIGNORE) PackCancel = true;
+    return false;
+  }
+}
+
+bool ArchiveWriter::AddEntry(const std::string& source, const std::string& entryName,
+                             bool honourCancel) {
+  // Our own reader refuses such names, so writing them would lose the file.
+  if (!IsSafeEntryName(entryName)) {
+    m_errorText = kUnsafeName + entryName;
+    return false;
+  }
+  ShowProgress(m_progressLabel, source);
+
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  ZipNewEntry entry;
+  entry.name = entryName;
+  entry.level = m_level;
+  if (GetFileAttributesExA(source.c_str(), GetFileExInfoStandard, &data)) {
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    entry.externalAttributes = data.dwFileAttributes;
+    FILETIME local;
+    WORD date = 0, time = 0;
+    if (FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) &&
+        FileTimeToDosDateTime(&local, &date, &time)) {
+      entry.dosDate = date;
+      entry.dosTime = time;
+    }
+  }
+
+  CHandle file;
+  if (!OpenSource(source, file)) return false;
+
+  std::vector<unsigned char> buffer(kPackBlock);
+  DWORD got = 0;
+  if (m_password) {
+    uLong crc = crc32(0L, Z_NULL, 0);
+    for (;;) {
+      if (!ReadFile(file.Get(), buffer.data(), kPackBlock, &got, NULL)) {
+        m_errorText = SystemMessage(GetLastError());
+        return false;
+      }
+      if (got == 0) break;
+      crc = crc32(crc, buffer.data(), got);
+    }
+    entry.password = m_password;
+    entry.crc = static_cast<std::uint32_t>(crc);
+    if (SetFilePointer(file.Get(), 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR) {
+      m_errorText = SystemMessage(GetLastError());
+      return false;
+    }
+  }
+
+  if (!m_zip.OpenEntry(entry)) {
+    m_errorText = m_zip.GetErrorText();
+    return false;
+  }
+  bool ok = true;
+  for (;;) {
+    if (honourCancel && PackCancel) break;
+    if (!ReadFile(file.Get(), buffer.data(), kPackBlock, &got, NULL)) {
+      m_errorText = SystemMessage(GetLastError());
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    if (!m_zip.WriteEntry(buffer.data(), got)) {
+      m_errorText = m_zip.GetErrorText();
+      ok = false;
+      break;
+    }
+  }
+  if (!m_zip.CloseEntry()) {
+    if (ok) m_errorText = m_zip.GetErrorText();
+    ok = false;
+  }
+  if (honourCancel && PackCancel) return false;
+  return ok;
+}
+
+// ---------------------------------------------------------------- reader
+
+ArchiveReader::ArchiveReader(HWND owner) : m_owner(owner) {}
+
+ArchiveReader::ArchiveReader(const std::string& archivePath, bool overwriteAll, HWND owner)
+    : m_owner(owner) {
+  m_overwriteMode = overwriteAll ? OverwriteYesToAll : OverwriteNo;
+  if (!archivePath.empty()) Open(archivePath, overwriteAll);
+}
+
+ArchiveReader::~ArchiveReader() { Close(); }
+
+bool ArchiveReader::Open(const std::string& archivePath, bool overwriteAll) {
+  Close();
+  m_errorText.clear();
+  m_overwriteMode = overwriteAll ? OverwriteYesToAll : OverwriteNo;
+  std::string path = AbsolutePath(WithBackslashes(archivePath));
+  if (path.empty()) return false;
+  if (!m_zip.Open(path)) {
+    m_errorText = m_zip.GetErrorText();
+    return false;
+  }
+  m_defaultFolder = path.substr(0, path.find_last_of('\\') + 1);
+  return true;
+}
+
+void ArchiveReader::Close() {
+  m_zip.Close();
+  m_password.assign(m_password.size(), '\0');
+  m_password.clear();
+}
+
+bool ArchiveReader::HasFile(const std::string& name, bool searchAll) {
+  if (!m_zip.IsOpen() || name.empty()) return false;
+  if (m_zip.LocateEntry(name, false)) return true;
+  if (!searchAll) return false;
+  std::string wanted = WithBackslashes(name);
+  if (!m_zip.GoToFirstEntry()) return false;
+  do {
+    const ZipEntryInfo* entry = m_zip.GetCurrentEntry();
+    if (entry != nullptr && EqualNoCase(WithBackslashes(entry->name), wanted)) return true;
+  } while (m_zip.GoToNextEntry());
+  return false;
+}
+
+bool ArchiveReader::UnpackFile(const std::string& name, const std::string& targetPath) {
+  m_errorText.clear();
+  if (!HasFile(name, true)) return false;
+  std::string target = WithBackslashes(targetPath);
+  size_t slash = target.find_last_of('\\');
+  if (slash == std::string::npos) return UnpackCurrent(std::string(), false, target);
+  return UnpackCurrent(target.substr(0, slash + 1), false, target.substr(slash + 1));
+}
+
+bool ArchiveReader::UnpackFolder(const std::string& prefix, const std::string& targetFolder) {
+  m_errorText.clear();
+  if (!m_zip.IsOpen() || !m_zip.GoToFirstEntry()) return false;
+  std::string wanted = WithBackslashes(prefix);
+  // Unpacking an entry leaves it the current one, so the walk goes on from it.
+  do {
+    const ZipEntryInfo* entry = m_zip.GetCurrentEntry();
+    if (entry == nullptr) return false;
+    std::string name = WithBackslashes(entry->name);
+    if (name.size() > wanted.size() && name.compare(0, wanted.size(), wanted) == 0 &&
+        !UnpackCurrent(targetFolder, false, name.substr(wanted.size())))
+      return false;
+  } while (m_zip.GoToNextEntry());
+  return true;
+}
+
+bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStoredFolders,
+                                  const std::string& targetName) {
+  m_errorText.clear();
+  if (!m_zip.IsOpen()) {
+    m_errorText = kNoArchive;
+    return false;
+  }
+  const ZipEntryInfo* current = m_zip.GetCurrentEntry();
+  if (current == nullptr) return false;
+  ZipEntryInfo entry = *current;
+  std::string name = WithBackslashes(entry.name);
+
+  std::string folder = targetFolder.empty() ? m_defaultFolder : WithBackslashes(targetFolder);
+  CDiskObject disk(false, m_owner);
+  if (!disk.CreateFolderTree(folder)) {
+    m_errorText = disk.GetErrorText();
+    return false;
+  }
+
+  // Whatever part of the name lands below the target folder must stay there.
+  std::string relative;
+  if (!targetName.empty())
+    relative = WithBackslashes(targetName);
+  else if (dropStoredFolders)
+    relative = FileNamePart(name);
+  else
+    relative = name;
+  bool isFolder = entry.IsFolder();
+  std::string checked = relative;
+  while (isFolder && !checked.empty() && checked.back() == '\\') checked.pop_back();
+  if (!IsSafeEntryName(checked)) {
+    m_errorText = kUnsafeName + entry.name;
+    return false;
+  }
+
+  std::string target = CDiskObject::JoinPath(folder, relative);
+  if (isFolder) {
+    if (disk.CreateFolderTree(target)) return true;
+    m_errorText = disk.GetErrorText();
+    return false;
+  }
+  while (!target.empty() && target.back() == '\\') target.pop_back();
+  std::string parent = FolderPart(target);
+  if (!parent.empty() && !disk.CreateFolderTree(parent)) {
+    m_errorText = disk.GetErrorText();
+    return false;
+  }
+  ShowProgress(m_progressLabel, target);
+
+  // The entry is opened (and its password checked) before the target is
+  // touched, so an entry that can't be read never costs the existing file.
+  if (!OpenCurrentEntry(entry)) return false;
+
+  bool createdEmpty = false;
+  TargetState state = PrepareTarget(target, createdEmpty);
+  if (state != TargetState::Write && state != TargetState::InUse) {
+    m_zip.CloseEntry();
+    return state == TargetState::Skip;
+  }
+
+  // Written beside the target and swapped in only when complete and its
+  // CRC matched: a failed read leaves whatever was there before.
+  std::string written;
+  if (parent.size() + kTempNameRoom < MAX_PATH) {
+    char tempName[MAX_PATH];
+    if (GetTempFileNameA(parent.c_str(), kInUsePrefix, 0, tempName) != 0) written = tempName;
+  }
+  if (written.empty()) {
+    m_errorText = SystemMessage(parent.size() + kTempNameRoom < MAX_PATH
+                                    ? GetLastError()
+                                    : static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    m_zip.CloseEntry();
+    if (createdEmpty) DeleteFileA(target.c_str());
+    return false;
+  }
+
+  bool complete;
+  {
+    CHandle output(CreateFileA(written.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!output.Valid()) {
+      m_errorText = SystemMessage(GetLastError());
+      m_zip.CloseEntry();
+      complete = false;
+    } else {
+      complete = CopyEntryTo(output.Get(), target);
+      FILETIME universal;
+      if (complete && EntryFileTime(entry, universal))
+        SetFileTime(output.Get(), &universal, NULL, &universal);
+    }
+  }
+  if (!complete || UnpackCancel) {
+    DeleteFileA(written.c_str());
+    if (createdEmpty) DeleteFileA(target.c_str());
+    return false;
+  }
+
+  bool placed = false;
+  if (state == TargetState::Write)
+    placed = MoveFileExA(written.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  if (!placed) {
+    DWORD error = GetLastError();
+    if (state == TargetState::Write && !IsInUse(error)) {
+      m_errorText = SystemMessage(error);
+      DeleteFileA(written.c_str());
+      return false;
+    }
+    // In use: the complete copy takes its place at the next restart.
+    if (!ReplaceOnReboot(written, target)) {
+      m_errorText = SystemMessage(GetLastError());
+      DeleteFileA(written.c_str());
+      return false;
+    }
+    return true;
+  }
+
+  if (target.size() > 11 && EqualNoCase(target.substr(target.size() - 11), kDesktopIni))
+    SetFileAttributesA(target.c_str(),
+                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+  return true;
+}
+
+bool ArchiveReader::OpenCurrentEntry(const ZipEntryInfo& entry) {
+  if (entry.IsEncrypted()) {
+    m_password.clear();
+    if (m_passwordQuestion == nullptr ||
+        !m_passwordQuestion(entry.name, m_password, m_passwordData)) {
+      m_errorText = kNoPassword + entry.name;
+      return false;
+    }
+    if (!m_zip.OpenEntry(m_password.c_str())) {
+      m_errorText = m_zip.GetErrorText();
+      return false;
+    }
+    return true;
+  }
+  if (!m_zip.OpenEntry()) {
+    m_errorText = m_zip.GetErrorText();
+    return false;
+  }
+  return true;
+}
+
+bool ArchiveReader::CopyEntryTo(HANDLE output, const std::string& target) {
+  std::vector<unsigned char> buffer(kUnpackBlock);
+  bool ok = true;
+  for (;;) {
+    long got = m_zip.ReadEntry(buffer.data(), buffer.size());
+    if (got < 0) {
+      m_errorText = m_zip.GetErrorText();
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    DWORD put = 0;
+    if (!WriteFile(output, buffer.data(), static_cast<DWORD>(got), &put, NULL) ||
+        put != static_cast<DWORD>(got)) {
+      DWORD error = GetLastError();
+      m_errorText = SystemMessage(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL) + " " + target;
+      ok = false;
+      break;
+    }
+    if (UnpackCancel) {
+      ok = false;
+      break;
+    }
+  }
+  if (!m_zip.CloseEntry() && ok) {
+    m_errorText = m_zip.GetErrorText();
+    ok = false;
+  }
+  return ok;
+}
+
+ArchiveReader::TargetState ArchiveReader::PrepareTarget(const std::string& path,
+                                                        bool& createdEmpty) {
+  createdEmpty = false;
+  bool replace = m_overwriteMode == OverwriteYesToAll;
+  for (;;) {
+    if (UnpackCancel) return TargetState::Cancel;
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      m_errorText = kTargetIsFolder + path;
+      return TargetState::Fail;
+    }
+    if (replace) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // The target is only tried, never emptied: the data goes to a file
+    // beside it and replaces it when complete.
+    CHandle probe(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                              replace ? OPEN_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL));
+    DWORD error = GetLastError();
+    if (probe.Valid()) {
+      createdEmpty = !replace || error != ERROR_ALREADY_EXISTS;
+      return TargetState::Write;
+    }
+
+    if (!replace && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
+      if (m_overwriteMode == OverwriteNoToAll) return TargetState::Skip;
+      if (m_overwriteMode == OverwriteYesToAll) {
+        replace = true;
+        continue;
+      }
+      OverwriteAnswer answer = m_overwriteMode;
+      if (m_overwriteQuestion == nullptr || !m_overwriteQuestion(path, answer, m_overwriteData)) {
+        UnpackCancel = true;
+        return TargetState::Cancel;
+      }
+      m_overwriteMode = answer;
+      if (answer == OverwriteNo || answer == OverwriteNoToAll) return TargetState::Skip;
+      replace = true;
+      continue;
+    }
+
+    m_errorText = SystemMessage(error);
+    if (IsInUse(error)) return TargetState::InUse;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        path.find(kDesktopIni) != std::string::npos)
+      return TargetState::Skip;
+    int answer = Ask(m_owner, kCouldntCreate + m_errorText + "\n" + path, kFileCreateError,
+                     MB_ABORTRETRYIGNORE | MB_ICONERROR);
+    if (answer == IDRETRY) {
+      replace = true;
+      continue;
+    }
+    if (answer == IDIGNORE) return TargetState::Skip;
+    UnpackCancel = true;
+    return TargetState::Cancel;
+  }
+}

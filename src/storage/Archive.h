@@ -1,0 +1,151 @@
+// The packed backup set: files from disk added to "restore.zip" under names
+// relative to the set, and entries unpacked back to places on disk under the
+// same conflict policy as CDiskObject (overwrite question, files in use
+// replaced at the next restart, Abort/Retry/Ignore on errors).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/Interaction.h"
+#include "storage/DiskObject.h"
+#include "storage/Zip.h"
+
+// Process-wide stop requests: set by the wizard's Cancel and by an Abort
+// answer, cleared by whoever starts the next run. Read between blocks and
+// between files.
+extern std::atomic<bool> PackCancel;
+extern std::atomic<bool> UnpackCancel;
+
+// Packed sets must stay within this size; the ZIP format's 32-bit offsets
+// make anything beyond it unreliable.
+const std::uint64_t kArchiveSizeLimit = 2147483648ULL;
+// Exactly the limit still passes.
+inline bool ExceedsArchiveLimit(std::uint64_t size) { return size > kArchiveSizeLimit; }
+// Whether the archive file on disk is over the limit (a file that can't be
+// measured is not).
+bool ArchiveFileTooLarge(const std::string& path);
+
+// What the user is told about the limit.
+extern const char kSelectionOver2GB[];   // asked before a packed wizard backup
+extern const char kArchiveTooLarge[];    // shown when a packed backup is too big
+
+class ArchiveWriter {
+ public:
+  explicit ArchiveWriter(HWND owner = NULL);
+  // Opens the archive at once when a path is given.
+  ArchiveWriter(const std::string& archivePath, const std::string& baseFolder, bool append,
+                const std::optional<std::string>& password, int level, HWND owner);
+  ~ArchiveWriter();
+  ArchiveWriter(const ArchiveWriter&) = delete;
+  ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
+  // An empty base folder means the archive's own folder. An empty password
+  // means none. With append, an existing archive keeps its entries.
+  bool Open(const std::string& archivePath, const std::string& baseFolder, bool append,
+            const std::optional<std::string>& password, int level);
+  // Writes the central directory; true when that worked or nothing was open.
+  bool Close();
+  bool IsOpen() const { return m_zip.IsOpen(); }
+
+  // One file under its path relative to the base folder, or under its bare
+  // file name. A path without a drive is taken relative to the base folder.
+  bool AddFile(const std::string& path, bool storeBareName);
+  // One file as archiveFolder\archiveName (the file's own name when empty).
+  bool AddFileAs(const std::string& path, const std::string& archiveFolder,
+                 const std::string& archiveName = std::string());
+  // The files of a folder, with recursive also its subfolders, except
+  // dot-names, other backup sets and the excluded folder (a path ending with
+  // "\", or empty). Single files that fail don't fail the folder.
+  bool AddFolder(const std::string& folder, const std::string& archiveFolder, bool recursive,
+                 const std::string& excluded = std::string());
+
+  const std::string& GetErrorText() const { return m_errorText; }
+  void SetErrorText(const std::string& text) { m_errorText = text; }
+  HWND ProgressLabel() const { return m_progressLabel; }
+  void SetProgressLabel(HWND label) { m_progressLabel = label; }
+  const std::string& BaseFolder() const { return m_baseFolder; }
+
+ private:
+  bool AddEntry(const std::string& source, const std::string& entryName, bool honourCancel);
+  bool OpenSource(const std::string& path, CHandle& handle);
+
+  CZipWriter m_zip;
+  std::string m_baseFolder;  // ends with "\"
+  std::optional<std::string> m_password;
+  int m_level = -1;
+  HWND m_progressLabel = NULL;
+  HWND m_owner;
+  std::string m_errorText;
+};
+
+// Asked for an encrypted entry's password; false when none is given.
+typedef bool (*PasswordQuestion)(const std::string& entryName, std::string& password, void* data);
+
+class ArchiveReader {
+ public:
+  explicit ArchiveReader(HWND owner = NULL);
+  ArchiveReader(const std::string& archivePath, bool overwriteAll, HWND owner);
+  ~ArchiveReader();
+  ArchiveReader(const ArchiveReader&) = delete;
+  ArchiveReader& operator=(const ArchiveReader&) = delete;
+
+  bool Open(const std::string& archivePath, bool overwriteAll);
+  void Close();
+  bool IsOpen() const { return m_zip.IsOpen(); }
+
+  // Makes the entry of that name (any case) the current one; with searchAll
+  // also names stored with slashes are found.
+  bool HasFile(const std::string& name, bool searchAll);
+  // The current entry into the target folder (the archive's folder when
+  // empty), under targetName when given, else under its stored name (only
+  // the file name with dropStoredFolders). An existing file kept by the
+  // overwrite policy, or skipped after Ignore, counts as success.
+  bool UnpackCurrent(const std::string& targetFolder, bool dropStoredFolders,
+                     const std::string& targetName = std::string());
+  // The named entry to exactly that path.
+  bool UnpackFile(const std::string& name, const std::string& targetPath);
+  // Every entry whose name begins with the prefix (case matters), below the
+  // target folder with the rest of its name. The first failure ends it.
+  bool UnpackFolder(const std::string& prefix, const std::string& targetFolder);
+
+  const std::string& GetErrorText() const { return m_errorText; }
+  OverwriteAnswer OverwriteMode() const { return m_overwriteMode; }
+  void SetOverwriteMode(OverwriteAnswer mode) { m_overwriteMode = mode; }
+  void SetOverwriteQuestion(OverwriteQuestion question, void* data) {
+    m_overwriteQuestion = question;
+    m_overwriteData = data;
+  }
+  void SetPasswordQuestion(PasswordQuestion question, void* data) {
+    m_passwordQuestion = question;
+    m_passwordData = data;
+  }
+  void SetProgressLabel(HWND label) { m_progressLabel = label; }
+  void SetOwner(HWND owner) { m_owner = owner; }
+
+ private:
+  enum class TargetState { Write, InUse, Skip, Cancel, Fail };
+  TargetState PrepareTarget(const std::string& path, bool& createdEmpty);
+  bool OpenCurrentEntry(const ZipEntryInfo& entry);
+  bool CopyEntryTo(HANDLE output, const std::string& target);
+
+  CZipReader m_zip;
+  std::string m_defaultFolder;  // ends with "\"
+  OverwriteAnswer m_overwriteMode = OverwriteNo;
+  OverwriteQuestion m_overwriteQuestion = nullptr;
+  void* m_overwriteData = nullptr;
+  PasswordQuestion m_passwordQuestion = nullptr;
+  void* m_passwordData = nullptr;
+  std::string m_password;
+  HWND m_progressLabel = NULL;
+  HWND m_owner;
+  std::string m_errorText;
+};
+
+// Whether an entry name (separators already backslashes) stays inside the
+// folder it is unpacked to: relative, no "..", no drive, no device names.
+bool IsSafeEntryName(const std::string& name);

@@ -1,0 +1,410 @@
+#include "storage/Archive.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace {
+
+// Resets the process-wide stop flags around every test.
+class ArchiveTestBase : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PackCancel = false;
+    UnpackCancel = false;
+  }
+  void TearDown() override {
+    PackCancel = false;
+    UnpackCancel = false;
+  }
+  CTemporaryFolder temp;
+  CScriptedInteraction interaction;
+};
+
+struct PasswordScript {
+  std::string password;
+  bool give = true;
+  std::vector<std::string> asked;
+  static bool Ask(const std::string& entry, std::string& password, void* data) {
+    auto* self = static_cast<PasswordScript*>(data);
+    self->asked.push_back(entry);
+    if (!self->give) return false;
+    password = self->password;
+    return true;
+  }
+};
+
+struct OverwriteScript {
+  std::deque<OverwriteAnswer> answers;
+  std::vector<std::string> asked;
+  static bool Ask(const std::string& path, OverwriteAnswer& answer, void* data) {
+    auto* self = static_cast<OverwriteScript*>(data);
+    self->asked.push_back(path);
+    if (self->answers.empty()) return false;
+    answer = self->answers.front();
+    self->answers.pop_front();
+    return true;
+  }
+};
+
+std::vector<std::string> EntryNames(const std::string& archive) {
+  std::vector<std::string> names;
+  CZipReader zip;
+  if (!zip.Open(archive) || !zip.GoToFirstEntry()) return names;
+  do names.push_back(zip.GetCurrentEntry()->name);
+  while (zip.GoToNextEntry());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// An archive with the given entries, written without our writer's checks.
+void WriteRawArchive(const std::string& path,
+                     const std::vector<std::pair<std::string, std::string>>& entries,
+                     const char* password = nullptr) {
+  CZipWriter zip;
+  ASSERT_TRUE(zip.Create(path));
+  for (const auto& item : entries) {
+    ZipNewEntry entry;
+    entry.name = item.first;
+    if (password) {
+      entry.password = std::string(password);
+      entry.crc = static_cast<std::uint32_t>(
+          crc32(0, reinterpret_cast<const Bytef*>(item.second.data()),
+                static_cast<uInt>(item.second.size())));
+    }
+    ASSERT_TRUE(zip.OpenEntry(entry));
+    ASSERT_TRUE(zip.WriteEntry(item.second.data(), item.second.size()));
+    ASSERT_TRUE(zip.CloseEntry());
+  }
+  ASSERT_TRUE(zip.Close());
+}
+
+// A small tree: three levels, a dot-file, a nested backup set and a big file.
+std::string MakeTree(const std::string& root) {
+  CreateDirectoryA(root.c_str(), NULL);
+  CreateDirectoryA((root + "Doc").c_str(), NULL);
+  CreateDirectoryA((root + "Doc\\Deep").c_str(), NULL);
+  CreateDirectoryA((root + "Doc\\Deep\\Deeper").c_str(), NULL);
+  CreateDirectoryA((root + "OldSet").c_str(), NULL);
+  CreateDirectoryA((root + "Skip").c_str(), NULL);
+  WriteWholeFile(root + "top.txt", "top");
+  WriteWholeFile(root + ".profile", "hidden");
+  WriteWholeFile(root + "Doc\\a.txt", "alpha");
+  WriteWholeFile(root + "Doc\\Deep\\b.bin", std::string(200000, '\x5a') + "tail");
+  WriteWholeFile(root + "Doc\\Deep\\Deeper\\c.txt", "");
+  WriteWholeFile(root + "OldSet\\restore.xml", "<x/>");
+  WriteWholeFile(root + "Skip\\s.txt", "skip");
+  return root;
+}
+
+// ---------------------------------------------------------------- packing
+
+using ArchivePackNames = ArchiveTestBase;
+
+TEST_F(ArchivePackNames, NamesAreRelativeToTheBaseFolder) {
+  std::string set = temp.Path() + "set\\";
+  CreateDirectoryA(set.c_str(), NULL);
+  WriteWholeFile(set + "restore.xml", "<r/>");
+  WriteWholeFile(temp.Path() + "outside.txt", "o");
+  WriteWholeFile(temp.Path() + "f.txt", "f");
+
+  ArchiveWriter writer(set + "restore.zip", "", false, std::nullopt, 6, NULL);
+  ASSERT_TRUE(writer.IsOpen());
+  EXPECT_EQ(set, writer.BaseFolder());
+  EXPECT_TRUE(writer.AddFile(set + "restore.xml", true));
+  EXPECT_FALSE(writer.AddFile(temp.Path() + "outside.txt", false));
+  EXPECT_FALSE(writer.AddFile("..\\outside.txt", false));
+  EXPECT_TRUE(writer.AddFileAs(temp.Path() + "f.txt", "Doc\\Files"));
+  EXPECT_TRUE(writer.AddFileAs(temp.Path() + "f.txt", "\\Doc"));
+  EXPECT_TRUE(writer.AddFileAs(temp.Path() + "f.txt", "", "renamed.txt"));
+  EXPECT_FALSE(writer.AddFileAs(temp.Path() + "f.txt", "C:\\Doc"));
+  EXPECT_FALSE(writer.AddFileAs(temp.Path() + "missing.txt", "Doc"));
+  EXPECT_TRUE(interaction.boxes.empty());  // a missing source is skipped silently
+  ASSERT_TRUE(writer.Close());
+
+  EXPECT_EQ((std::vector<std::string>{"Doc\\Files\\f.txt", "Doc\\f.txt", "renamed.txt",
+                                      "restore.xml"}),
+            EntryNames(set + "restore.zip"));
+}
+
+TEST_F(ArchivePackNames, AppendKeepsEarlierEntries) {
+  WriteWholeFile(temp.Path() + "one.txt", "1");
+  WriteWholeFile(temp.Path() + "two.txt", "2");
+  std::string archive = temp.Path() + "restore.zip";
+  {
+    ArchiveWriter writer(archive, "", true, std::nullopt, -1, NULL);
+    ASSERT_TRUE(writer.AddFile("one.txt", false));
+  }  // closed by the destructor
+  ArchiveWriter writer(archive, "", true, std::nullopt, -1, NULL);
+  ASSERT_TRUE(writer.AddFile(temp.Path() + "two.txt", false));
+  ASSERT_TRUE(writer.Close());
+  EXPECT_EQ((std::vector<std::string>{"one.txt", "two.txt"}), EntryNames(archive));
+}
+
+TEST_F(ArchivePackNames, FolderWalkLeavesOutDotNamesSetsAndTheExcludedFolder) {
+  std::string root = MakeTree(temp.Path() + "src\\");
+  std::string archive = temp.Path() + "restore.zip";
+  ArchiveWriter writer(archive, "", false, std::nullopt, 9, NULL);
+  ASSERT_TRUE(writer.AddFolder(root, "Entry", true, root + "Skip\\"));
+  ASSERT_TRUE(writer.Close());
+  EXPECT_EQ((std::vector<std::string>{"Entry\\Doc\\Deep\\Deeper\\c.txt", "Entry\\Doc\\Deep\\b.bin",
+                                      "Entry\\Doc\\a.txt", "Entry\\top.txt"}),
+            EntryNames(archive));
+}
+
+// ---------------------------------------------------------------- round trip
+
+class ArchiveRoundTrip : public ArchiveTestBase, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ArchiveRoundTrip, TreeComesBackElsewhereWithContentsAndTimes) {
+  bool withPassword = GetParam();
+  std::string root = MakeTree(temp.Path() + "src\\");
+  std::string archive = temp.Path() + "restore.zip";
+  std::optional<std::string> password;
+  if (withPassword) password = "s3cret";
+  {
+    ArchiveWriter writer(archive, "", false, password, -1, NULL);
+    ASSERT_TRUE(writer.AddFolder(root, "Entry", true));
+  }
+
+  ArchiveReader reader(archive, false, NULL);
+  PasswordScript script;
+  script.password = "s3cret";
+  reader.SetPasswordQuestion(PasswordScript::Ask, &script);
+  std::string target = temp.Path() + "out\\";
+  ASSERT_TRUE(reader.UnpackFolder("Entry\\", target)) << reader.GetErrorText();
+
+  for (const char* name : {"top.txt", "Skip\\s.txt", "Doc\\a.txt", "Doc\\Deep\\b.bin", "Doc\\Deep\\Deeper\\c.txt"})
+    EXPECT_EQ(ReadWholeFile(root + name), ReadWholeFile(target + name)) << name;
+  EXPECT_FALSE(FileExists(target + ".profile"));
+  EXPECT_EQ(withPassword ? 5u : 0u, script.asked.size());  // once per file
+
+  WIN32_FILE_ATTRIBUTE_DATA source, copy;
+  ASSERT_TRUE(GetFileAttributesExA((root + "Doc\\a.txt").c_str(), GetFileExInfoStandard, &source));
+  ASSERT_TRUE(GetFileAttributesExA((target + "Doc\\a.txt").c_str(), GetFileExInfoStandard, &copy));
+  auto ticks = [](const FILETIME& t) { return CombineSize(t.dwHighDateTime, t.dwLowDateTime); };
+  // DOS times have a two-second grain.
+  EXPECT_LE(ticks(source.ftLastWriteTime) - std::min(ticks(source.ftLastWriteTime),
+                                                     ticks(copy.ftLastWriteTime)),
+            20000000u);
+  EXPECT_EQ(ticks(copy.ftLastWriteTime), ticks(copy.ftCreationTime));
+}
+
+INSTANTIATE_TEST_SUITE_P(ArchivePlainAndEncrypted, ArchiveRoundTrip, ::testing::Bool());
+
+using ArchiveForeignNames = ArchiveTestBase;
+
+TEST_F(ArchiveForeignNames, SlashNamesAreFoundAndUnpackedToExactPaths) {
+  std::string archive = temp.Path() + "other.zip";
+  WriteRawArchive(archive, {{"Doc/Files/f.txt", "from another tool"}, {"Doc/Empty/", ""}});
+  ArchiveReader reader(archive, false, NULL);
+  EXPECT_FALSE(reader.HasFile("Doc\\Files\\f.txt", false));
+  ASSERT_TRUE(reader.HasFile("doc\\files\\F.TXT", true));
+  ASSERT_TRUE(reader.UnpackFile("Doc\\Files\\f.txt", temp.Path() + "x\\y\\renamed.txt"));
+  EXPECT_EQ("from another tool", ReadWholeFile(temp.Path() + "x\\y\\renamed.txt"));
+  ASSERT_TRUE(reader.UnpackFolder("Doc\\", temp.Path() + "tree\\"));
+  EXPECT_EQ("from another tool", ReadWholeFile(temp.Path() + "tree\\Files\\f.txt"));
+  DWORD attributes = GetFileAttributesA((temp.Path() + "tree\\Empty").c_str());
+  EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
+}
+
+// ---------------------------------------------------------------- passwords
+
+using ArchivePassword = ArchiveTestBase;
+
+TEST_F(ArchivePassword, WrongOrMissingPasswordKeepsTheExistingFile) {
+  std::string archive = temp.Path() + "restore.zip";
+  WriteRawArchive(archive, {{"a.txt", "new contents"}, {"b.txt", "other"}}, "right");
+  std::string target = temp.Path() + "out\\";
+  CreateDirectoryA(target.c_str(), NULL);
+  WriteWholeFile(target + "a.txt", "precious");
+
+  ArchiveReader reader(archive, true, NULL);
+  PasswordScript wrong;
+  wrong.password = "wrong";
+  reader.SetPasswordQuestion(PasswordScript::Ask, &wrong);
+  EXPECT_FALSE(reader.UnpackFile("a.txt", target + "a.txt"));
+  EXPECT_FALSE(reader.GetErrorText().empty());
+  EXPECT_FALSE(reader.UnpackFile("b.txt", target + "b.txt"));
+
+  PasswordScript none;
+  none.give = false;
+  reader.SetPasswordQuestion(PasswordScript::Ask, &none);
+  EXPECT_FALSE(reader.UnpackFile("a.txt", target + "a.txt"));
+  EXPECT_EQ(1u, none.asked.size());
+
+  EXPECT_EQ("precious", ReadWholeFile(target + "a.txt"));
+  EXPECT_FALSE(FileExists(target + "b.txt"));
+  std::vector<std::string> left;
+  CDiskObject disk(false, NULL);
+  disk.ListAllFiles(target, left);
+  EXPECT_EQ(std::vector<std::string>{"a.txt"}, left);  // no temporary files left behind
+}
+
+// ---------------------------------------------------------------- hostile archives
+
+using ArchiveHostile = ArchiveTestBase;
+
+TEST_F(ArchiveHostile, NamesLeavingTheTargetAreRefused) {
+  const char* names[] = {"..\\escape.txt", "a/../../escape.txt", "\\escape.txt", "/escape.txt",
+                         "C:\\escape.txt", "C:escape.txt", "CON", "sub\\nul.txt", "com1.log",
+                         "LPT9", "...\\escape.txt", "sub\\..\\..\\escape.txt"};
+  std::string target = temp.Path() + "deep\\out\\";
+  for (const char* name : names) {
+    std::string archive = temp.Path() + "hostile.zip";
+    WriteRawArchive(archive, {{name, "bad"}});
+    ArchiveReader reader(archive, true, NULL);
+    ASSERT_TRUE(reader.IsOpen());
+    ASSERT_TRUE(reader.HasFile(name, true));
+    EXPECT_FALSE(reader.UnpackCurrent(target, false)) << name;
+    EXPECT_NE(std::string::npos, reader.GetErrorText().find(name)) << reader.GetErrorText();
+    EXPECT_FALSE(reader.UnpackFolder("", target)) << name;
+  }
+  EXPECT_FALSE(FileExists(temp.Path() + "escape.txt"));
+  EXPECT_FALSE(FileExists(temp.Path() + "deep\\escape.txt"));
+  EXPECT_FALSE(FileExists("C:\\escape.txt"));
+  EXPECT_TRUE(IsSafeEntryName("Doc\\con.d\\x.txt") == false);
+  EXPECT_TRUE(IsSafeEntryName("Doc\\console.txt"));
+  EXPECT_TRUE(IsSafeEntryName("Registry\\Office.Word.xml"));
+}
+
+TEST_F(ArchiveHostile, WriterRefusesNamesItsReaderWouldRefuse) {
+  WriteWholeFile(temp.Path() + "f.txt", "f");
+  ArchiveWriter writer(temp.Path() + "restore.zip", "", false, std::nullopt, -1, NULL);
+  EXPECT_FALSE(writer.AddFileAs(temp.Path() + "f.txt", "a\\..\\..", "x.txt"));
+  EXPECT_FALSE(writer.GetErrorText().empty());
+}
+
+TEST_F(ArchiveHostile, DamagedArchivesFailAndKeepTheTarget) {
+  std::string good = temp.Path() + "good.zip";
+  std::string data;
+  for (int i = 0; i < 5000; ++i) data += std::to_string(i * 7919) + ",";
+  WriteRawArchive(good, {{"a.txt", data}});
+  std::string bytes = ReadWholeFile(good);
+  std::string target = temp.Path() + "a.txt";
+
+  // Truncated: the directory is gone.
+  WriteWholeFile(temp.Path() + "cut.zip", bytes.substr(0, bytes.size() / 2));
+  ArchiveReader cut(temp.Path() + "cut.zip", true, NULL);
+  EXPECT_FALSE(cut.IsOpen());
+  EXPECT_FALSE(cut.UnpackFile("a.txt", target));
+
+  // Corrupted entry data: the directory is intact, the CRC is not.
+  for (size_t offset : {size_t(60), bytes.size() / 3}) {
+    std::string damaged = bytes;
+    damaged[offset] = static_cast<char>(damaged[offset] ^ 0x55);
+    WriteWholeFile(temp.Path() + "bad.zip", damaged);
+    WriteWholeFile(target, "precious");
+    ArchiveReader reader(temp.Path() + "bad.zip", true, NULL);
+    ASSERT_TRUE(reader.IsOpen());
+    EXPECT_FALSE(reader.UnpackFile("a.txt", target)) << offset;
+    EXPECT_FALSE(reader.GetErrorText().empty());
+    EXPECT_EQ("precious", ReadWholeFile(target));
+  }
+  WriteWholeFile(temp.Path() + "junk.zip", std::string(300, 'P'));
+  ArchiveReader junk(temp.Path() + "junk.zip", true, NULL);
+  EXPECT_FALSE(junk.IsOpen());
+}
+
+// ---------------------------------------------------------------- overwrite policy
+
+using ArchiveOverwrite = ArchiveTestBase;
+
+TEST_F(ArchiveOverwrite, AnswersDecideWhichFilesAreReplaced) {
+  std::string archive = temp.Path() + "restore.zip";
+  WriteRawArchive(archive, {{"E\\1.txt", "new1"}, {"E\\2.txt", "new2"}, {"E\\3.txt", "new3"},
+                            {"E\\4.txt", "new4"}});
+  std::string target = temp.Path() + "out\\";
+  CreateDirectoryA(target.c_str(), NULL);
+  for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt"})
+    WriteWholeFile(target + name, "old");
+
+  ArchiveReader reader(archive, false, NULL);
+  OverwriteScript script;
+  script.answers = {OverwriteYes, OverwriteNo, OverwriteNoToAll};
+  reader.SetOverwriteQuestion(OverwriteScript::Ask, &script);
+  ASSERT_TRUE(reader.UnpackFolder("E\\", target));
+  EXPECT_EQ("new1", ReadWholeFile(target + "1.txt"));
+  EXPECT_EQ("old", ReadWholeFile(target + "2.txt"));
+  EXPECT_EQ("old", ReadWholeFile(target + "3.txt"));
+  EXPECT_EQ("old", ReadWholeFile(target + "4.txt"));  // no to all: not asked again
+  EXPECT_EQ(3u, script.asked.size());
+}
+
+TEST_F(ArchiveOverwrite, CancelledQuestionStopsAndOverwriteAllReplacesReadOnly) {
+  std::string archive = temp.Path() + "restore.zip";
+  WriteRawArchive(archive, {{"f.txt", "new"}});
+  std::string target = temp.Path() + "f.txt";
+  WriteWholeFile(target, "old");
+
+  ArchiveReader asking(archive, false, NULL);  // no question installed: cancel
+  EXPECT_FALSE(asking.UnpackFile("f.txt", target));
+  EXPECT_TRUE(UnpackCancel);
+  EXPECT_EQ("old", ReadWholeFile(target));
+
+  UnpackCancel = false;
+  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
+  ArchiveReader all(archive, true, NULL);
+  ASSERT_TRUE(all.UnpackFile("f.txt", target)) << all.GetErrorText();
+  EXPECT_EQ("new", ReadWholeFile(target));
+}
+
+// ---------------------------------------------------------------- cancel flags
+
+using ArchiveCancel = ArchiveTestBase;
+
+TEST_F(ArchiveCancel, PackCancelFailsAddsAndUnpackCancelWritesNothing) {
+  WriteWholeFile(temp.Path() + "f.txt", "f");
+  std::string archive = temp.Path() + "restore.zip";
+  {
+    ArchiveWriter writer(archive, "", false, std::nullopt, -1, NULL);
+    PackCancel = true;
+    EXPECT_FALSE(writer.AddFile("f.txt", false));
+    EXPECT_FALSE(writer.AddFileAs(temp.Path() + "f.txt", "Doc"));
+    PackCancel = false;
+    EXPECT_TRUE(writer.AddFileAs(temp.Path() + "f.txt", "Doc"));
+  }
+  EXPECT_EQ(std::vector<std::string>{"Doc\\f.txt"}, EntryNames(archive));
+
+  ArchiveReader reader(archive, false, NULL);
+  UnpackCancel = true;
+  EXPECT_FALSE(reader.UnpackFile("Doc\\f.txt", temp.Path() + "out\\f.txt"));
+  EXPECT_FALSE(FileExists(temp.Path() + "out\\f.txt"));
+}
+
+TEST_F(ArchiveCancel, AbortOnAnUnreadableSourceSetsPackCancel) {
+  std::string locked = temp.Path() + "locked.txt";
+  WriteWholeFile(locked, "l");
+  CHandle hold(CreateFileA(locked.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL));
+  ASSERT_TRUE(hold.Valid());
+  ArchiveWriter writer(temp.Path() + "restore.zip", "", false, std::nullopt, -1, NULL);
+  interaction.QueueBoxAnswer(IDABORT);
+  EXPECT_FALSE(writer.AddFile(locked, false));
+  ASSERT_EQ(1u, interaction.boxes.size());
+  EXPECT_EQ("File open error", interaction.boxes[0].caption);
+  EXPECT_EQ(0u, interaction.boxes[0].text.find("Couldn't open file:"));
+  EXPECT_TRUE(PackCancel);
+  EXPECT_FALSE(writer.GetErrorText().empty());
+}
+
+// ---------------------------------------------------------------- size limit
+
+TEST(ArchiveSizeLimit, ExactlyTwoGigabytesPassesOneMoreByteFails) {
+  EXPECT_FALSE(ExceedsArchiveLimit(2147483648ULL));
+  EXPECT_TRUE(ExceedsArchiveLimit(2147483649ULL));
+  EXPECT_FALSE(ExceedsArchiveLimit(0));
+  EXPECT_TRUE(ExceedsArchiveLimit(4294967296ULL + 1));
+
+  CTemporaryFolder temp;
+  WriteWholeFile(temp.Path() + "small.zip", "PK");
+  EXPECT_FALSE(ArchiveFileTooLarge(temp.Path() + "small.zip"));
+  EXPECT_FALSE(ArchiveFileTooLarge(temp.Path() + "missing.zip"));
+}
+
+}  // namespace
