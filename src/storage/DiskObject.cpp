@@ -18,6 +18,8 @@ const char kFileWriteError[] = "File write error";
 
 // Beside a target in use, swapped in at the next restart.
 const char kInUsePrefix[] = "FIU";
+// A copy that replaces an existing file once it is complete.
+const char kCopyPrefix[] = "QMC";
 // Explorer keeps these locked in odd ways; never worth a question.
 const char kDesktopIni[] = "desktop.ini";
 const DWORD kBlockSize = 65536;
@@ -370,9 +372,18 @@ bool CDiskObject::TryOpen(const std::string& path, bool forWriting, bool replace
     // Read-only, hidden and system files can only be replaced once they
     // are plain files again.
     if (replace) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    handle.Reset(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                             replace ? CREATE_ALWAYS : CREATE_NEW,
+    DWORD disposition = !replace ? CREATE_NEW : m_keepExisting ? OPEN_ALWAYS : CREATE_ALWAYS;
+    // Opening without emptying would also open a folder of that name.
+    DWORD existing = GetFileAttributesA(path.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY)) {
+      handle.Reset();
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+    handle.Reset(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, disposition,
                              FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL, NULL));
+    m_openedExisting = handle.Valid() && disposition == OPEN_ALWAYS &&
+                       GetLastError() == ERROR_ALREADY_EXISTS;
   }
   return handle.Valid();
 }
@@ -442,32 +453,54 @@ bool CDiskObject::CopyOneFile(const std::string& source, const std::string& targ
     return false;
   }
 
-  CHandle output;
-  if (!OpenFile(target, true, output)) return false;
-  std::string written = target;
-  bool inUse = false;
+  // An existing target is opened without emptying it: it only gives way to
+  // a complete copy.
+  CHandle output, held;
+  m_keepExisting = true;
+  bool opened = OpenFile(target, true, output);
+  m_keepExisting = false;
+  if (!opened) return false;
+
+  enum class Route { Direct, Swap, AtRestart } route = Route::Direct;
   if (!output.Valid()) {
     if (!IsInUse(m_lastOpenError)) return true;  // kept or skipped
+    route = Route::AtRestart;
+  } else if (m_openedExisting && got == kBlockSize) {
+    // More blocks follow, and any of them may fail to read.
+    route = Route::Swap;
+  }
+
+  std::string written = target;
+  if (route != Route::Direct) {
     std::string folder = FolderOf(target);
     if (folder.size() + kTempNameRoom >= MAX_PATH) {
       SetSystemError(ERROR_FILENAME_EXCED_RANGE, target);
       return false;
     }
     char name[MAX_PATH];
-    if (GetTempFileNameA(folder.c_str(), kInUsePrefix, 0, name) == 0) {
+    if (GetTempFileNameA(folder.c_str(), route == Route::AtRestart ? kInUsePrefix : kCopyPrefix,
+                         0, name) == 0) {
       SetSystemError(GetLastError(), target);
       return false;
     }
     written = name;
-    inUse = true;
-    output.Reset(CreateFileA(written.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, NULL));
-    if (!output.Valid()) {
+    CHandle temporary(CreateFileA(written.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+    if (!temporary.Valid()) {
       SetSystemError(GetLastError(), kOpenForWriting + written + ".");
       DeleteFileA(written.c_str());
       return false;
     }
+    // The target stays open (and so locked) until the copy is complete.
+    if (route == Route::AtRestart) output.Reset();
+    std::swap(output, temporary);
+    if (route == Route::Swap) held = std::move(temporary);
   }
+  auto discard = [&]() {
+    output.Reset();
+    held.Reset();
+    if (written != target) DeleteFileA(written.c_str());
+  };
 
   for (;;) {
     DWORD put = 0;
@@ -475,29 +508,34 @@ bool CDiskObject::CopyOneFile(const std::string& source, const std::string& targ
       DWORD error = GetLastError();
       SetSystemError(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL, kWriteTo + target + ".");
       Ask(m_owner, m_errorText, kFileWriteError, MB_OK | MB_ICONERROR);
-      output.Reset();
-      if (inUse) DeleteFileA(written.c_str());
+      discard();
       return false;
     }
     if (got < kBlockSize || m_cancelled) break;
     if (!ReadFile(input.Get(), buffer.data(), kBlockSize, &got, NULL)) {
       SetSystemError(GetLastError(), kReadFrom + source + ".");
       Ask(m_owner, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
-      output.Reset();
-      if (inUse) DeleteFileA(written.c_str());
+      discard();
       return false;
     }
   }
+  // A target opened without emptying it may be longer than the copy.
+  if (route == Route::Direct && !SetEndOfFile(output.Get())) {
+    SetSystemError(GetLastError(), kWriteTo + target + ".");
+    discard();
+    return false;
+  }
   input.Reset();
   output.Reset();
+  held.Reset();
 
-  // Only a complete copy may take the target's place at the next restart;
-  // a partial one would replace good data with a fragment.
-  if (inUse) {
-    if (m_cancelled) {
-      DeleteFileA(written.c_str());
-      return false;
-    }
+  // Only a complete copy may take the target's place; a partial one would
+  // replace good data with a fragment.
+  if (route != Route::Direct && m_cancelled) {
+    DeleteFileA(written.c_str());
+    return false;
+  }
+  if (route == Route::AtRestart) {
     SetFileAttributesA(written.c_str(), attributes);
     if (!ReplaceOnReboot(written, target)) {
       SetSystemError(GetLastError(), target);
@@ -506,6 +544,12 @@ bool CDiskObject::CopyOneFile(const std::string& source, const std::string& targ
       return false;
     }
     return true;
+  }
+  if (route == Route::Swap &&
+      !MoveFileExA(written.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    SetSystemError(GetLastError(), kWriteTo + target + ".");
+    DeleteFileA(written.c_str());
+    return false;
   }
   SetFileAttributesA(target.c_str(), attributes);
   return !m_cancelled;

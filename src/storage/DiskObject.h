@@ -104,4 +104,8 @@ class CDiskObject {
   // Why the last OpenFile gave no handle; Ask and logging may change the
   // thread's last error before the caller looks.
   DWORD m_lastOpenError = ERROR_SUCCESS;
+  // While copying: open an existing target without emptying it, and whether
+  // the last open found one.
+  bool m_keepExisting = false;
+  bool m_openedExisting = false;
 };

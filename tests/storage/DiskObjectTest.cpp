@@ -246,6 +246,22 @@ TEST_F(DiskTest, UnreadableSourceIsSkippedWithoutTouchingTheTarget) {
   EXPECT_TRUE(boxes.boxes.empty());
 }
 
+// An existing target is replaced only by a complete copy, made beside it
+// and swapped in: nothing of a longer old file stays behind, and no
+// temporary file is left over.
+TEST_F(DiskTest, ExistingTargetIsReplacedWholeByACompleteCopy) {
+  std::string source = Make("big.bin", std::string(300000, 'n'));
+  std::string target = Make("out\\big.bin", std::string(400000, 'o'));
+  disk.SetOverwriteMode(OverwriteYesToAll);
+  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(disk.CopyOneFile(source, target));
+  EXPECT_EQ(std::string(300000, 'n'), ReadWholeFile(target));
+  EXPECT_TRUE(disk.CopyOneFile(Make("short.bin", "abc"), target));
+  EXPECT_EQ("abc", ReadWholeFile(target));
+  EXPECT_EQ(std::vector<std::string>{"big.bin"}, FilesIn(Path("out\\")));
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
 TEST_F(DiskTest, MissingSourceFailsWithoutText) {
   EXPECT_FALSE(disk.CopyFileAs(Path("none.txt"), Path("t.txt")));
   EXPECT_EQ("", disk.GetErrorText());
