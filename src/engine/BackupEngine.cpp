@@ -1,0 +1,251 @@
+#include "engine/Engine.h"
+
+#include <cstdint>
+
+#include "app/Flags.h"
+#include "app/Interaction.h"
+#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueEntry.h"
+#include "catalogue/PathVariables.h"
+#include "catalogue/RestoreSettings.h"
+#include "catalogue/Xml.h"
+#include "engine/EngineRun.h"
+#include "storage/Archive.h"
+#include "storage/DiskObject.h"
+#include "storage/RegistryFile.h"
+#include "system/SpecialItems.h"
+
+namespace {
+
+const char kRegistryFolder[] = "Registry";
+const char kRestoreSettingsFile[] = "restore.xml";
+const char kArchiveFile[] = "restore.zip";
+const char kSetupProgram[] = "QMARK Setup.exe";
+
+const char kCreateRegistryFile[] = "Fatal error: failed to create registry file!\n";
+const char kCreateRestoreSettings[] = "Fatal error: couldn't create restore settings!";
+const char kPackRegistry[] = "Fatal error: couldn't backup registry settings!";
+const char kPackRestoreSettings[] = "Fatal error: couldn't save restore settings!";
+const char kSaveRegistry[] = "Error: couldn't save registry settings: ";
+const char kBackupFile[] = "Error: failed to backup file:\n";
+const char kBackupFolder[] = "Error: failed to backup directory:\n";
+const char kBackupSpecial[] = "Error: failed to backup special item:\n";
+const char kBackupFiles[] = "Error: failed to backup files:\n";
+
+class CBackupRun {
+ public:
+  CBackupRun(CDiskObject& disk, ArchiveWriter& archive, bool pack, const std::string& setFolder,
+             const std::atomic<bool>& stopRequest, Catalogue& catalogue, HWND pathText,
+             HWND entryText, HWND progressBar, HWND owner, bool writeRestoreSettings)
+      : m_disk(disk),
+        m_archive(archive),
+        m_pack(pack),
+        m_setFolder(setFolder),
+        m_stopRequest(stopRequest),
+        m_catalogue(catalogue),
+        m_pathText(pathText),
+        m_owner(owner),
+        m_writeRestoreSettings(writeRestoreSettings),
+        m_progress(catalogue, entryText, progressBar) {}
+
+  // False when the archive grew over the limit; fatal errors are thrown.
+  bool Run();
+
+ private:
+  bool Stopped() const { return StopRequested(m_stopRequest, m_disk, PackCancel); }
+  void BackupEntry(CatalogueEntry& entry);
+  void BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter& registryFile,
+                  bool& registryFileCreated);
+  bool BackupRegistryItem(const std::string& path, XmlWriter& registryFile,
+                          bool& registryFileCreated);
+  bool BackupNamedItem(const std::string& path, std::string& place);
+  void Finish();
+  // The error texts of both the file system and the archive, as the log
+  // lines quote them.
+  std::string ErrorTexts() const { return m_disk.GetErrorText() + m_archive.GetErrorText(); }
+
+  CDiskObject& m_disk;
+  ArchiveWriter& m_archive;
+  bool m_pack;
+  std::string m_setFolder;
+  const std::atomic<bool>& m_stopRequest;
+  Catalogue& m_catalogue;
+  HWND m_pathText;
+  HWND m_owner;
+  bool m_writeRestoreSettings;
+  CRunProgress m_progress;
+  std::string m_entryPath;
+};
+
+bool CBackupRun::Run() {
+  for (const auto& entry : m_catalogue.Entries()) {
+    if (Stopped()) break;
+    if (!entry->valid || !entry->selected) continue;
+    BackupEntry(*entry);
+  }
+  Finish();
+
+  if (m_pack && ArchiveFileTooLarge(m_setFolder + kArchiveFile)) {
+    ShowFatalError(m_owner, kArchiveTooLarge);
+    return false;
+  }
+  // The setup program lets the set be restored on a computer without us.
+  std::string setup = CDiskObject::JoinPath(StartDirectory(), kSetupProgram);
+  if (GetFileAttributesA(setup.c_str()) != INVALID_FILE_ATTRIBUTES)
+    m_disk.CopyFileToFolder(setup, m_setFolder);
+  return true;
+}
+
+void CBackupRun::BackupEntry(CatalogueEntry& entry) {
+  m_entryPath = EntryPath(entry);
+  std::string dotted = DottedPath(m_entryPath);
+  m_progress.StartEntry(dotted);
+
+  XmlWriter registryFile;
+  registryFile.SetFileName(m_setFolder + kRegistryFolder + "\\" + dotted + ".xml");
+  bool registryFileCreated = false;
+  for (std::string& item : entry.items) {
+    if (Stopped()) break;
+    BackupItem(entry, item, registryFile, registryFileCreated);
+  }
+  if (registryFileCreated) {
+    XmlElement("Registry").WriteEnd(registryFile, 0, true, true);
+    if (!registryFile.Close())
+      WriteLog(kSaveRegistry + registryFile.GetFileName());
+  }
+}
+
+void CBackupRun::BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter& registryFile,
+                            bool& registryFileCreated) {
+  size_t semicolon = item.find(';');
+  std::string place = semicolon == std::string::npos ? std::string() : PlaceOf(item.substr(0, semicolon));
+  const std::string stored = semicolon == std::string::npos ? item : item.substr(semicolon + 1);
+  std::string path = WithBackslashes(stored);
+  if (!ExpandPathVariables(path, &entry)) throw CFatalError(kFailedToExpand + path);
+
+  if (m_pathText != NULL && WizardMode()) SetWindowTextA(m_pathText, path.c_str());
+  std::string itemFolder = m_entryPath + place;
+  std::string target = m_setFolder + itemFolder;
+  bool succeeded = true;
+
+  switch (KindOf(path)) {
+    case ItemKind::Registry:
+      succeeded = BackupRegistryItem(path, registryFile, registryFileCreated);
+      break;
+    case ItemKind::RegistryNamed:
+      succeeded = BackupNamedItem(path, place);
+      break;
+    case ItemKind::Special:
+      succeeded = BackupSpecialItem(path, m_archive, m_disk, m_pack, m_setFolder, itemFolder);
+      if (!succeeded) WriteLog(kBackupSpecial + path + "\n" + ErrorTexts());
+      break;
+    case ItemKind::Folder:
+      // A set inside the backed-up folder must not be copied into itself.
+      succeeded = m_pack ? m_archive.AddFolder(path, itemFolder, true, m_setFolder)
+                         : m_disk.CopyFolderTree(path, target, m_setFolder);
+      if (!succeeded) WriteLog(kBackupFolder + path + "\n" + ErrorTexts());
+      break;
+    case ItemKind::FolderFiles: {
+      std::string folder = path.substr(0, path.size() - 1);
+      succeeded = m_pack ? m_archive.AddFolder(folder, itemFolder, false)
+                         : m_disk.CopyFolder(folder, target);
+      if (!succeeded) WriteLog(kBackupFiles + path + "\n" + ErrorTexts());
+      break;
+    }
+    case ItemKind::File:
+      // A rollback keeps single files directly in the entry's folder.
+      if (!m_writeRestoreSettings) {
+        place.clear();
+        itemFolder = m_entryPath;
+        target = m_setFolder + itemFolder;
+      }
+      succeeded = m_pack ? m_archive.AddFileAs(path, itemFolder)
+                         : m_disk.CopyFileToFolder(path, target);
+      if (!succeeded) WriteLog(kBackupFile + path + "\n" + ErrorTexts());
+      place = CDiskObject::JoinPath(place, CDiskObject::FileNameOf(path));
+      break;
+  }
+
+  if (!succeeded) {
+    item.clear();
+    return;
+  }
+  if (!place.empty() && place[0] == '\\') place.erase(0, 1);
+  item = place + ";" + stored;
+}
+
+bool CBackupRun::BackupRegistryItem(const std::string& path, XmlWriter& registryFile,
+                                    bool& registryFileCreated) {
+  if (!registryFileCreated) {
+    if (!m_disk.CreateEmptyFile(registryFile.GetFileName()))
+      throw CFatalError(kCreateRegistryFile + m_disk.GetErrorText());
+    XmlElement("Registry").WriteStart(registryFile, 0, true, true);
+    registryFileCreated = true;
+  }
+  std::string key = path;
+  std::string selector;
+  if (key.back() == '\\' || key.back() == '*') {
+    selector.assign(1, key.back());
+    key.pop_back();
+  } else {
+    size_t slash = key.rfind('\\');
+    selector = key.substr(slash + 1);
+    key.erase(slash == std::string::npos ? 0 : slash);
+  }
+  if (ExportRegistryKey(registryFile, key, selector)) return true;
+  WriteLog(kSaveRegistry + key + "[" + selector + "]");
+  return false;
+}
+
+bool CBackupRun::BackupNamedItem(const std::string& path, std::string& place) {
+  std::optional<std::string> resolved = ResolveNamedPath(path);
+  if (!resolved) return false;
+  if (resolved->empty()) {
+    WriteLog(kKeyEmpty + path);
+    return false;
+  }
+  std::string itemFolder = m_entryPath + place;
+  if (m_disk.FileExists(*resolved)) {
+    bool copied = m_pack ? m_archive.AddFileAs(*resolved, itemFolder)
+                         : m_disk.CopyFileToFolder(*resolved, m_setFolder + itemFolder);
+    if (!copied) WriteLog(kBackupFile + path + "=>" + *resolved + "\n" + ErrorTexts());
+    place = CDiskObject::JoinPath(place, CDiskObject::FileNameOf(*resolved));
+    return copied;
+  }
+  std::string folder = *resolved;
+  if (folder.back() != '\\') folder += '\\';
+  bool copied = m_pack ? m_archive.AddFolder(folder, itemFolder, true)
+                       : m_disk.CopyFolderTree(folder, m_setFolder + itemFolder, std::string());
+  if (!copied) WriteLog(kBackupFolder + path + "=>" + *resolved + "\n" + ErrorTexts());
+  return copied;
+}
+
+void CBackupRun::Finish() {
+  std::string settings = m_setFolder + kRestoreSettingsFile;
+  if (m_writeRestoreSettings && !BuildRestoreSettings(m_catalogue, settings))
+    throw CFatalError(kCreateRestoreSettings);
+  if (!m_pack) return;
+  if (!m_archive.AddFolder(m_setFolder + kRegistryFolder, kRegistryFolder, false) && !PackCancel)
+    throw CFatalError(kPackRegistry);
+  if (m_writeRestoreSettings && !m_archive.AddFileAs(settings, std::string()) && !PackCancel)
+    throw CFatalError(kPackRestoreSettings);
+  m_disk.RemoveFolderTree(m_setFolder + kRegistryFolder);
+  m_disk.RemoveFile(settings);
+}
+
+}  // namespace
+
+bool RunBackup(CDiskObject& disk, ArchiveWriter& archive, bool pack, const std::string& setFolder,
+               const std::atomic<bool>& stopRequest, Catalogue& catalogue, HWND pathText,
+               HWND entryText, HWND progressBar, HWND owner, bool writeRestoreSettings) {
+  try {
+    CBackupRun run(disk, archive, pack, setFolder, stopRequest, catalogue, pathText, entryText,
+                   progressBar, owner, writeRestoreSettings);
+    return run.Run();
+  } catch (const CFatalError& error) {
+    ShowFatalError(owner, error.what());
+  } catch (...) {
+    ShowFatalError(owner, kUnknownFatalError);
+  }
+  return false;
+}

@@ -1,0 +1,131 @@
+#include "engine/EngineRun.h"
+
+#include <commctrl.h>
+
+#include <vector>
+
+#include "app/Flags.h"
+#include "app/Interaction.h"
+#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueEntry.h"
+#include "catalogue/Registry.h"
+#include "storage/DiskObject.h"
+
+const char kUnknownFatalError[] =
+    "An unknown fatal error has occured. The application will now close.";
+const char kFailedToExpand[] = "Fatal error: failed to expand variable: ";
+const char kKeyEmpty[] = "Error: key empty or doesn't exists: ";
+
+namespace {
+
+const char kCaption[] = "Quillmark";
+// Room for a resolved path, its terminator included.
+const size_t kResolvedPathRoom = MAX_PATH;
+const DWORD kTitleRoom = 256;
+
+}  // namespace
+
+std::string EntryPath(const CatalogueEntry& entry) {
+  std::vector<const CatalogueEntry*> chain;
+  for (const CatalogueEntry* e = &entry; e != nullptr; e = e->parent) chain.push_back(e);
+  std::string path;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (!path.empty()) path += '\\';
+    path += (*it)->name;
+  }
+  return path;
+}
+
+std::string DottedPath(const std::string& entryPath) {
+  std::string dotted = entryPath;
+  for (char& c : dotted)
+    if (c == '\\') c = '.';
+  return dotted;
+}
+
+CRunProgress::CRunProgress(Catalogue& catalogue, HWND entryText, HWND progressBar)
+    : m_console(!WizardMode()), m_entryText(entryText), m_progressBar(progressBar) {
+  if (!m_console) return;
+  char title[kTitleRoom];
+  DWORD length = GetConsoleTitleA(title, kTitleRoom);
+  if (length > 0 && length < kTitleRoom) {
+    m_title.assign(title, length);
+    m_haveTitle = true;
+  }
+  for (const auto& entry : catalogue.Entries())
+    if (entry->selected) ++m_selected;
+}
+
+CRunProgress::~CRunProgress() {
+  if (m_console && m_haveTitle) SetConsoleTitleA(m_title.c_str());
+}
+
+void CRunProgress::StartEntry(const std::string& dottedPath) {
+  ++m_started;
+  if (m_console) {
+    // Shown even when silent: the progress lines are the console's own.
+    Interaction().WriteOutput(dottedPath + "\n");
+    if (m_haveTitle && m_selected > 0) {
+      char percent[32];
+      wsprintfA(percent, " - %d%%", m_started * 100 / m_selected);
+      SetConsoleTitleA((m_title + percent).c_str());
+    }
+    return;
+  }
+  if (m_entryText != NULL) SetWindowTextA(m_entryText, dottedPath.c_str());
+  if (m_progressBar != NULL) SendMessageA(m_progressBar, PBM_SETPOS, m_started, 0);
+}
+
+bool StopRequested(const std::atomic<bool>& stopRequest, const CDiskObject& disk,
+                   const std::atomic<bool>& archiveCancel) {
+  return stopRequest || disk.Cancelled() || archiveCancel;
+}
+
+ItemKind KindOf(const std::string& path) {
+  if (path.size() >= 4 && CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path.c_str(), 4,
+                                         "HKEY", 4) == CSTR_EQUAL)
+    return ItemKind::Registry;
+  if (!path.empty() && (path[0] == '[' || path[0] == '{')) return ItemKind::RegistryNamed;
+  if (!path.empty() && path[0] == '$') return ItemKind::Special;
+  if (!path.empty() && path.back() == '\\') return ItemKind::Folder;
+  if (!path.empty() && path.back() == '*') return ItemKind::FolderFiles;
+  return ItemKind::File;
+}
+
+std::string WithBackslashes(std::string path) {
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+std::optional<std::string> ResolveNamedPath(const std::string& path) {
+  if (path.size() < 2) return std::string();
+  std::string inner = path.substr(1, path.size() - 2);
+  std::string resolved;
+  if (path[0] == '[') {
+    std::optional<std::string> value = ReadRegistryValue(inner);
+    if (!value || value->empty()) return std::string();
+    char buffer[kResolvedPathRoom];
+    DWORD needed = ExpandEnvironmentStringsA(value->c_str(), buffer, sizeof buffer);
+    if (needed == 0 || needed > sizeof buffer) {
+      WriteLog("Error: path too long: " + path + "=>" + *value);
+      return std::nullopt;
+    }
+    resolved = buffer;
+  } else {
+    std::optional<std::string> leaf = FindFirstLeafKey(inner);
+    if (!leaf) return std::string();
+    resolved = *leaf;
+  }
+  if (resolved.size() >= kResolvedPathRoom) {
+    WriteLog("Error: path too long: " + path + "=>" + resolved);
+    return std::nullopt;
+  }
+  return resolved;
+}
+
+std::string PlaceOf(const std::string& name) { return name.empty() ? name : "\\" + name; }
+
+void ShowFatalError(HWND owner, const std::string& text) {
+  Ask(owner, text, kCaption, MB_OK | MB_ICONSTOP);
+}

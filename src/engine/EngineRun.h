@@ -1,0 +1,74 @@
+// What the backup and restore runs share: entry paths, progress, resolving
+// items that name their path through the registry, and the fatal error that
+// ends a run.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+class Catalogue;
+class CDiskObject;
+struct CatalogueEntry;
+
+// Ends a run at once; caught at the run's boundary and shown to the user.
+class CFatalError : public std::runtime_error {
+ public:
+  explicit CFatalError(const std::string& text) : std::runtime_error(text) {}
+};
+
+// The names of the entry's ancestors, outermost first, then its own, joined
+// with "\" ("Office\Mail"); the dotted form uses "." ("Office.Mail").
+std::string EntryPath(const CatalogueEntry& entry);
+std::string DottedPath(const std::string& entryPath);
+
+// Per-entry progress: the console shows each entry on its own line and the
+// percentage in the window title; the wizard shows the entry and moves its
+// progress bar. The console title is put back when the run ends.
+class CRunProgress {
+ public:
+  CRunProgress(Catalogue& catalogue, HWND entryText, HWND progressBar);
+  ~CRunProgress();
+  CRunProgress(const CRunProgress&) = delete;
+  CRunProgress& operator=(const CRunProgress&) = delete;
+  void StartEntry(const std::string& dottedPath);
+
+ private:
+  bool m_console;
+  std::string m_title;
+  bool m_haveTitle = false;
+  int m_selected = 0;
+  int m_started = 0;
+  HWND m_entryText;
+  HWND m_progressBar;
+};
+
+// Whether the run has been asked to stop (the caller's request, an Abort or
+// Cancel in the file system, or the archive's cancel).
+bool StopRequested(const std::atomic<bool>& stopRequest, const CDiskObject& disk,
+                   const std::atomic<bool>& archiveCancel);
+
+enum class ItemKind { Registry, RegistryNamed, Special, Folder, FolderFiles, File };
+ItemKind KindOf(const std::string& path);
+
+// Replaces each "/" by "\".
+std::string WithBackslashes(std::string path);
+
+// The path a "[value]" or "{key}" item names on this computer: the registry
+// value with environment variables expanded, or the first leaf below the
+// key. Empty when there is none; nothing when it is longer than a path may
+// be (the reason goes to the log).
+std::optional<std::string> ResolveNamedPath(const std::string& path);
+
+// The item's folder inside the set ("\" and the item's name), or empty.
+std::string PlaceOf(const std::string& name);
+
+// Shows a fatal error's text with the stop icon.
+void ShowFatalError(HWND owner, const std::string& text);
+
+extern const char kUnknownFatalError[];
+extern const char kFailedToExpand[];
+extern const char kKeyEmpty[];

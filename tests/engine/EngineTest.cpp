@@ -1,0 +1,357 @@
+#include "engine/Engine.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/Flags.h"
+#include "app/Interaction.h"
+#include "catalogue/Catalogue.h"
+#include "catalogue/Registry.h"
+#include "storage/Archive.h"
+#include "storage/DiskObject.h"
+#include "support/TestSupport.h"
+#include "system/Win32Handle.h"
+
+namespace {
+
+const std::string kRoot = "HKEY_CURRENT_USER\\Software\\QmEngineTests";
+
+std::string Lines(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+// Records the progress lines and can act on one of them.
+class CProgressWatch : public CScriptedInteraction {
+ public:
+  std::function<void(const std::string&)> onOutput;
+  void WriteOutput(const std::string& text) override {
+    CScriptedInteraction::WriteOutput(text);
+    if (onOutput) onOutput(text);
+  }
+};
+
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(OpenSystemOperations());
+    SetWizardMode(false);  // progress lines go to the console
+    DeleteKeyTree(kRoot);
+    src = temp.Path() + "src\\";
+    set = temp.Path() + "set\\";
+    disk.CreateFolderTree(set + "Registry\\");
+    MakeProgram();
+  }
+  void TearDown() override {
+    DeleteKeyTree(kRoot);
+    CloseSystemOperations();
+    ResetFlags();
+    PackCancel = false;
+    UnpackCancel = false;
+  }
+
+  void Write(const std::string& relative, const std::string& data) {
+    disk.CreateFolderTree(CDiskObject::FolderOf(src + relative));
+    WriteWholeFile(src + relative, data);
+  }
+  void Set(const std::string& path, const std::string& text) {
+    CreateRegistryKey(path.substr(0, path.rfind('\\')));
+    ASSERT_TRUE(WriteRegistryValue(path, text.c_str(), 0)) << path;
+  }
+
+  // The program's settings as a user would have them.
+  void MakeProgram() {
+    Set(kRoot + "\\Editor\\Font", "Courier");
+    Set(kRoot + "\\Editor\\Recent\\File1", "a.txt");
+    Set(kRoot + "\\Window\\Left", "10");
+    Set(kRoot + "\\Window\\Sub\\Deep", "not saved");
+    Set(kRoot + "\\Single\\Width", "640");
+    Set(kRoot + "\\Single\\Height", "480");
+    Set(kRoot + "\\Paths\\DataFile", src + "data\\words.dic");
+    Set(kRoot + "\\Paths\\DataFolder", src + "dict");
+    Write("editor.ini", "[view]\r\nzoom=2\r\n");
+    Write("Templates\\letter.tpl", "Dear");
+    Write("Templates\\old\\memo.tpl", "Memo");
+    Write("Logs\\today.log", "log");
+    Write("Logs\\archive\\old.log", "old log");
+    Write("data\\words.dic", "words");
+    Write("dict\\en\\en.aff", "affix");
+    Write("mail.dat", std::string(200000, 'm'));
+  }
+
+  std::string CatalogueText() {
+    return Lines(
+        "<?xml version=\"1.0\" encoding=\"ASCII\" standalone=\"yes\"?>\n"
+        "<catalogue>\n"
+        "<backup name=\"Editor\">\n"
+        " <item path=\"" + kRoot + "\\Editor\\\"/>\n"
+        " <item path=\"" + kRoot + "\\Window\\*\"/>\n"
+        " <item path=\"" + kRoot + "\\Single\\Width\"/>\n"
+        " <item path=\"" + src + "editor.ini\"/>\n"
+        " <item path=\"" + src + "Templates\\\"/>\n"
+        " <item path=\"" + src + "Logs\\*\"/>\n"
+        " <item path=\"[" + kRoot + "\\Paths\\DataFile]\"/>\n"
+        " <item path=\"[" + kRoot + "\\Paths\\DataFolder]\"/>\n"
+        " <item path=\"[" + kRoot + "\\Paths\\Missing]\"/>\n"
+        " <item path=\"" + src + "gone.txt\"/>\n"
+        " <backup name=\"Mail\" reboot=\"yes\">\n"
+        "  <item name=\"box\" path=\"" + src + "mail.dat\"/>\n"
+        " </backup>\n"
+        "</backup>\n"
+        "<backup name=\"Other\">\n"
+        " <item path=\"" + src + "editor.ini\"/>\n"
+        "</backup>\n"
+        "</catalogue>\n");
+  }
+
+  void Load(Catalogue& catalogue, const std::string& path, std::vector<std::string> chosen) {
+    catalogue.SetPath(path);
+    ASSERT_TRUE(catalogue.Evaluate());
+    PrepareEntries(catalogue);
+    for (const auto& entry : catalogue.Entries())
+      if (entry->valid && std::find(chosen.begin(), chosen.end(), entry->name) != chosen.end())
+        SelectEntry(*entry);
+  }
+  void LoadBackup(Catalogue& catalogue, std::vector<std::string> chosen = {"Editor", "Mail"}) {
+    WriteWholeFile(temp.Path() + "backup.xml", CatalogueText());
+    Load(catalogue, temp.Path() + "backup.xml", chosen);
+  }
+
+  bool Backup(Catalogue& catalogue, bool pack, bool settings = true,
+              const std::optional<std::string>& password = std::nullopt) {
+    ArchiveWriter archive;
+    if (pack) {
+      EXPECT_TRUE(archive.Open(set + "restore.zip", set, false, password, 6));
+    }
+    bool result = RunBackup(disk, archive, pack, set, stop, catalogue, NULL, NULL, NULL, NULL,
+                            settings);
+    EXPECT_TRUE(archive.Close());
+    return result;
+  }
+
+  // The user's settings changed or lost after the backup.
+  void Spoil() {
+    DeleteKeyTree(kRoot + "\\Editor");
+    DeleteKeyTree(kRoot + "\\Window");
+    Set(kRoot + "\\Single\\Width", "1");
+    WriteWholeFile(src + "editor.ini", "changed");
+    DeleteFileA((src + "Templates\\old\\memo.tpl").c_str());
+    DeleteFileA((src + "Logs\\today.log").c_str());
+    DeleteFileA((src + "data\\words.dic").c_str());
+    DeleteFileA((src + "dict\\en\\en.aff").c_str());
+    DeleteFileA((src + "mail.dat").c_str());
+  }
+
+  void ExpectProgramBack() {
+    EXPECT_EQ("Courier", ReadRegistryValue(kRoot + "\\Editor\\Font").value_or("?"));
+    EXPECT_EQ("a.txt", ReadRegistryValue(kRoot + "\\Editor\\Recent\\File1").value_or("?"));
+    EXPECT_EQ("10", ReadRegistryValue(kRoot + "\\Window\\Left").value_or("?"));
+    EXPECT_FALSE(RegistryKeyExists(kRoot + "\\Window\\Sub"));
+    EXPECT_EQ("640", ReadRegistryValue(kRoot + "\\Single\\Width").value_or("?"));
+    EXPECT_EQ("[view]\r\nzoom=2\r\n", ReadWholeFile(src + "editor.ini"));
+    EXPECT_EQ("Memo", ReadWholeFile(src + "Templates\\old\\memo.tpl"));
+    EXPECT_EQ("log", ReadWholeFile(src + "Logs\\today.log"));
+    EXPECT_EQ("words", ReadWholeFile(src + "data\\words.dic"));
+    EXPECT_EQ("affix", ReadWholeFile(src + "dict\\en\\en.aff"));
+    EXPECT_EQ(std::string(200000, 'm'), ReadWholeFile(src + "mail.dat"));
+  }
+
+  std::string Log() { return ReadWholeFile(LogFilePath()); }
+
+  CTemporaryFolder temp;
+  std::string src, set;
+  CDiskObject disk{true, NULL};
+  std::atomic<bool> stop{false};
+};
+
+TEST_F(Engine, UnpackedSetHoldsEachItemWhereItsRewrittenTextSays) {
+  CScriptedInteraction console;
+  Catalogue catalogue;
+  LoadBackup(catalogue);
+  ASSERT_TRUE(Backup(catalogue, false));
+
+  const CatalogueEntry& editor = *catalogue.Entries()[0];
+  EXPECT_EQ((std::vector<std::string>{
+                "1;" + kRoot + "\\Editor\\", "2;" + kRoot + "\\Window\\*",
+                "3;" + kRoot + "\\Single\\Width", "4\\editor.ini;" + src + "editor.ini",
+                "5;" + src + "Templates\\", "6;" + src + "Logs\\*",
+                "7\\words.dic;[" + kRoot + "\\Paths\\DataFile]",
+                "8;[" + kRoot + "\\Paths\\DataFolder]", "", ""}),
+            editor.items);
+  EXPECT_EQ("box\\mail.dat;" + src + "mail.dat", catalogue.Entries()[1]->items[0]);
+
+  EXPECT_TRUE(FileExists(set + "Editor\\4\\editor.ini"));
+  EXPECT_EQ("Memo", ReadWholeFile(set + "Editor\\5\\old\\memo.tpl"));
+  EXPECT_TRUE(FileExists(set + "Editor\\6\\today.log"));
+  EXPECT_FALSE(FileExists(set + "Editor\\6\\archive\\old.log"));
+  EXPECT_EQ("words", ReadWholeFile(set + "Editor\\7\\words.dic"));
+  EXPECT_EQ("affix", ReadWholeFile(set + "Editor\\8\\en\\en.aff"));
+  EXPECT_TRUE(FileExists(set + "Editor\\Mail\\box\\mail.dat"));
+  EXPECT_TRUE(FileExists(set + "restore.xml"));
+  EXPECT_FALSE(FileExists(set + "Other"));
+
+  // One registry file for the entry with registry items, none for Mail.
+  std::string registry = ReadWholeFile(set + "Registry\\Editor.xml");
+  EXPECT_NE(std::string::npos, registry.find("<Registry>"));
+  EXPECT_NE(std::string::npos, registry.find("</Registry>"));
+  EXPECT_NE(std::string::npos, registry.find("Courier"));
+  EXPECT_EQ(std::string::npos, registry.find("not saved"));
+  EXPECT_EQ(std::string::npos, registry.find("480"));
+  EXPECT_FALSE(FileExists(set + "Registry\\Editor.Mail.xml"));
+
+  EXPECT_EQ("Editor\nEditor.Mail\n", console.output);
+  std::string log = Log();
+  EXPECT_NE(std::string::npos,
+            log.find("Error: key empty or doesn't exists: [" + kRoot + "\\Paths\\Missing]"));
+  EXPECT_NE(std::string::npos, log.find("Error: failed to backup file:\r\n" + src + "gone.txt"));
+}
+
+TEST_F(Engine, RestoreBringsBackEveryItemKindAndAsksForARestart) {
+  CScriptedInteraction console;
+  Catalogue catalogue;
+  LoadBackup(catalogue);
+  ASSERT_TRUE(Backup(catalogue, false));
+  Spoil();
+
+  Catalogue settings;
+  Load(settings, set + "restore.xml", {"Editor", "Mail"});
+  ArchiveReader none;
+  EXPECT_TRUE(RunRestore(disk, none, false, set, stop, settings, NULL, NULL, NULL));
+  ExpectProgramBack();
+  EXPECT_TRUE(RebootNeeded());
+  EXPECT_EQ(std::string::npos, Log().find("Couldn't import"));
+}
+
+TEST_F(Engine, PackedSetWithPasswordRestoresFromTheArchive) {
+  CScriptedInteraction console;
+  Catalogue catalogue;
+  LoadBackup(catalogue);
+  ASSERT_TRUE(Backup(catalogue, true, true, std::string("secret")));
+  // Only the archive stays in the set folder.
+  std::vector<std::string> left;
+  disk.ListAllFiles(set, left);
+  EXPECT_EQ(std::vector<std::string>{"restore.zip"}, left);
+  Spoil();
+
+  // The caller unpacks the settings and registry files to a working folder.
+  std::string work = temp.Path() + "work\\";
+  ArchiveReader reader(set + "restore.zip", true, NULL);
+  std::string password = "secret";
+  reader.SetPasswordQuestion(
+      [](const std::string&, std::string& answer, void* data) {
+        answer = *static_cast<std::string*>(data);
+        return true;
+      },
+      &password);
+  ASSERT_TRUE(reader.UnpackFile("restore.xml", work + "restore.xml"));
+  ASSERT_TRUE(reader.UnpackFolder("Registry\\", work + "Registry\\"));
+  Catalogue settings;
+  Load(settings, work + "restore.xml", {"Editor", "Mail"});
+  EXPECT_TRUE(RunRestore(disk, reader, true, work, stop, settings, NULL, NULL, NULL));
+  ExpectProgramBack();
+}
+
+TEST_F(Engine, RollbackKeepsFilesInTheEntryFolderAndWritesNoSettings) {
+  CScriptedInteraction console;
+  Catalogue catalogue;
+  LoadBackup(catalogue, {"Mail"});
+  ASSERT_TRUE(Backup(catalogue, false, false));
+  EXPECT_TRUE(FileExists(set + "Editor\\Mail\\mail.dat"));
+  EXPECT_FALSE(FileExists(set + "restore.xml"));
+  EXPECT_EQ("mail.dat;" + src + "mail.dat", catalogue.Entries()[1]->items[0]);
+}
+
+TEST_F(Engine, StopBetweenEntriesStillWritesTheSettingsOfWhatWasDone) {
+  CProgressWatch console;
+  console.onOutput = [&](const std::string& line) {
+    if (line == "Editor.Mail\n") stop = true;
+  };
+  Catalogue catalogue;
+  LoadBackup(catalogue);
+  EXPECT_TRUE(Backup(catalogue, false));
+  EXPECT_FALSE(FileExists(set + "Editor\\Mail"));
+  EXPECT_TRUE(FileExists(set + "Editor\\4\\editor.ini"));
+  EXPECT_NE(std::string::npos, ReadWholeFile(set + "restore.xml").find("name=\"4\\editor.ini\""));
+}
+
+TEST_F(Engine, RestoreReportsWhatTheSetLacksAndGoesOn) {
+  CScriptedInteraction console;
+  Catalogue catalogue;
+  LoadBackup(catalogue);
+  ASSERT_TRUE(Backup(catalogue, false));
+  Spoil();
+  DeleteFileA((set + "Registry\\Editor.xml").c_str());
+  // A custom file item carries no name in the set.
+  std::string text = ReadWholeFile(set + "restore.xml");
+  size_t at = text.find("name=\"box\\mail.dat\"");
+  ASSERT_NE(std::string::npos, at);
+  text.replace(at, 19, "name=\"\"");
+  WriteWholeFile(set + "restore.xml", text);
+
+  Catalogue settings;
+  Load(settings, set + "restore.xml", {"Editor", "Mail"});
+  ArchiveReader none;
+  EXPECT_TRUE(RunRestore(disk, none, false, set, stop, settings, NULL, NULL, NULL));
+  std::string log = Log();
+  EXPECT_NE(std::string::npos, log.find("Error: Couldn't import registry file: Editor.xml"));
+  EXPECT_NE(std::string::npos, log.find("Error: no file to copy.\r\n" + src + "mail.dat"));
+  // Registry imported (and failed) once only.
+  EXPECT_EQ(log.find("Couldn't import"), log.rfind("Couldn't import"));
+  EXPECT_EQ("[view]\r\nzoom=2\r\n", ReadWholeFile(src + "editor.ini"));
+  EXPECT_TRUE(RebootNeeded());
+}
+
+TEST_F(Engine, UnknownVariableIsFatalAndShownOnce) {
+  CScriptedInteraction console;
+  WriteWholeFile(temp.Path() + "backup.xml",
+                 Lines("<?xml version=\"1.0\"?>\n<catalogue>\n<backup name=\"Bad\">\n"
+                       " <item path=\"($NoSuchThing)\\x.ini\"/>\n</backup>\n</catalogue>\n"));
+  Catalogue catalogue;
+  Load(catalogue, temp.Path() + "backup.xml", {"Bad"});
+  EXPECT_FALSE(Backup(catalogue, false));
+  EXPECT_NE(std::string::npos,
+            console.output.find("Fatal error: failed to expand variable: ($NoSuchThing)\\x.ini"));
+  EXPECT_EQ(console.output.find("Fatal error"), console.output.rfind("Fatal error"));
+  EXPECT_FALSE(FileExists(set + "restore.xml"));
+}
+
+// Packed sets must stay within 2 GiB: exactly the limit passes.
+TEST_F(Engine, ArchiveSizeLimitIsCheckedAfterPacking) {
+  for (std::uint64_t size : {2147483648ULL, 2147483649ULL}) {
+    CScriptedInteraction console;
+    Catalogue catalogue;
+    LoadBackup(catalogue, {"Mail"});
+    ArchiveWriter archive;
+    ASSERT_TRUE(archive.Open(set + "other.zip", set, false, std::nullopt, 1));
+    // Stands in for an archive that grew that large.
+    CHandle big(CreateFileA((set + "restore.zip").c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                            0, NULL));
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    ASSERT_TRUE(SetFilePointerEx(big.Get(), end, NULL, FILE_BEGIN) && SetEndOfFile(big.Get()));
+    big.Reset();
+    bool result = RunBackup(disk, archive, true, set, stop, catalogue, NULL, NULL, NULL, NULL, true);
+    archive.Close();
+    DeleteFileA((set + "restore.zip").c_str());
+    bool told = console.output.find(
+                    "Fatal error: archive too large! Please do an uncompressed backup.") !=
+                std::string::npos;
+    EXPECT_EQ(size == 2147483648ULL, result);
+    EXPECT_EQ(size != 2147483648ULL, told);
+  }
+}
+
+}  // namespace
