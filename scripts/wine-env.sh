@@ -4,6 +4,11 @@ QM_BUILD_DIR=$(cd "$1" && pwd)
 export WINEARCH=$2
 export WINEPREFIX="$QM_BUILD_DIR/wineprefix"
 export WINEDEBUG=-all
+# Wine links the user's shell folders (desktop, documents, templates, ...) to
+# the Linux home when it creates them, and a program that removes such a
+# folder's contents would empty the home. The prefix gets a home of its own.
+export HOME="$QM_BUILD_DIR/wine-home"
+mkdir -p "$HOME"
 # Never let Wine offer to download Mono or Gecko: that waits for a click.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY

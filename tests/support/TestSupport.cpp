@@ -24,7 +24,10 @@ void RemoveTree(const std::string& folder) {
       std::string name = data.cFileName;
       if (name == "." || name == "..") continue;
       std::string path = folder + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        // A link to a folder elsewhere: only the link goes.
+        RemoveDirectoryA(path.c_str());
+      } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTree(path + "\\");
       } else {
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
