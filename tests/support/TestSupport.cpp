@@ -111,7 +111,8 @@ std::vector<std::string> SplitLines(const std::string& text) {
   }
 }
 
-Finished RunCommand(const std::string& commandLine, const std::string& input) {
+Finished RunCommand(const std::string& commandLine, const std::string& input,
+                    const std::string& folder) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
   HANDLE outRead, outWrite, inRead, inWrite;
   if (!CreatePipe(&outRead, &outWrite, &inherit, 0)) throw std::runtime_error("pipe");
@@ -128,7 +129,8 @@ Finished RunCommand(const std::string& commandLine, const std::string& input) {
   startup.hStdError = outWrite;
   PROCESS_INFORMATION process = {};
   std::string line = commandLine;
-  if (!CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &process))
+  if (!CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, 0, NULL,
+                      folder.empty() ? NULL : folder.c_str(), &startup, &process))
     throw std::runtime_error("can't start " + commandLine);
   CHandle processHandle(process.hProcess), thread(process.hThread);
   outWriter.Reset();

@@ -84,7 +84,9 @@ struct Finished {
 
 // Runs a command line (searched on the path) and waits for it; `input` is
 // its whole standard input, closed after it.
-Finished RunCommand(const std::string& commandLine, const std::string& input = std::string());
+// Started in `folder` when given, else in the test's own current folder.
+Finished RunCommand(const std::string& commandLine, const std::string& input = std::string(),
+                    const std::string& folder = std::string());
 // Runs a program of the build, found beside the test program.
 Finished RunProgram(const std::string& program, const std::string& arguments,
                     const std::string& input = std::string());

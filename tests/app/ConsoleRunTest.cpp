@@ -1,0 +1,238 @@
+// Backups and restores through the real console program, with its own
+// catalogue beside it, as a user types them.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/Startup.h"
+#include "catalogue/Registry.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+const std::string kRoot = "HKEY_CURRENT_USER\\Software\\QmConsoleRuns";
+
+class ConsoleRuns : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(CreateRegistryKey(kInstallKey));
+    DeleteKeyTree(kScheduleKey);
+    DeleteKeyTree(kRoot);
+    DeleteKeyTree(std::string(kInstallKey) + "\\Notes");
+    program = temp.Path() + "prog\\";
+    data = temp.Path() + "data\\";
+    CreateDirectoryA(program.c_str(), NULL);
+    CreateDirectoryA(data.c_str(), NULL);
+    ASSERT_TRUE(CopyFileA((ProgramFolder() + "backupcmd.exe").c_str(),
+                          (program + "backupcmd.exe").c_str(), FALSE));
+    WriteWholeFile(program + "QMARK Setup.exe", "setup");
+    WriteCatalogue("");
+    ASSERT_TRUE(CreateRegistryKey(kRoot + "\\Notes"));
+    ASSERT_TRUE(WriteRegistryValue(kRoot + "\\Notes\\Font", "Arial", 0));
+    WriteWholeFile(data + "notes.ini", "[notes]\r\nwrap=1\r\n");
+    WriteWholeFile(data + "big.dat", std::string(150000, 'b'));
+  }
+  void TearDown() override {
+    DeleteKeyTree(kRoot);
+    DeleteKeyTree(kScheduleKey);
+    DeleteKeyTree(std::string(kInstallKey) + "\\Notes");
+    DeleteKeyTree(std::string(kInstallKey) + "\\Custom");
+  }
+
+  void WriteCatalogue(const std::string& extraItem) {
+    WriteWholeFile(program + "backup.xml",
+                   "<?xml version=\"1.0\"?>\r\n<catalogue>\r\n"
+                   "<backup name=\"Notes\" keyExists=\"" + kRoot + "\\Notes\">\r\n"
+                   " <item path=\"" + kRoot + "\\Notes\\\"/>\r\n"
+                   " <item path=\"" + data + "*\"/>\r\n" + extraItem +
+                   "</backup>\r\n"
+                   "<backup name=\"Absent\" keyExists=\"" + kRoot + "\\Absent\">\r\n"
+                   " <item path=\"" + data + "notes.ini\"/>\r\n"
+                   "</backup>\r\n</catalogue>\r\n");
+  }
+
+  Finished Run(const std::string& arguments, const std::string& keys = std::string()) {
+    // The catalogue and the setup program are found in the current folder.
+    return RunCommand("\"" + program + "backupcmd.exe\" " + arguments, keys, program);
+  }
+
+  void Spoil() {
+    WriteRegistryValue(kRoot + "\\Notes\\Font", "Comic", 0);
+    WriteWholeFile(data + "notes.ini", "lost");
+    DeleteFileA((data + "big.dat").c_str());
+  }
+  void ExpectBack() {
+    EXPECT_EQ("Arial", ReadRegistryValue(kRoot + "\\Notes\\Font").value_or("?"));
+    EXPECT_EQ("[notes]\r\nwrap=1\r\n", ReadWholeFile(data + "notes.ini"));
+    EXPECT_EQ(std::string(150000, 'b'), ReadWholeFile(data + "big.dat"));
+  }
+  // Folders a packed restore might leave in the temporary folder.
+  std::vector<std::string> WorkingFolders() {
+    std::vector<std::string> found;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((temp.Path() + "QMRestore*").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return found;
+    do found.push_back(entry.cFileName);
+    while (FindNextFileA(find, &entry));
+    FindClose(find);
+    return found;
+  }
+
+  CTemporaryFolder temp;
+  std::string program, data;
+};
+
+TEST_F(ConsoleRuns, UnpackedBackupAndRestoreWithYesToAll) {
+  std::string set = temp.Path() + "set";
+  Finished backup = Run("/b " + set);
+  EXPECT_EQ(0u, backup.status);
+  EXPECT_NE(std::string::npos, backup.output.find("Notes\r\n"));
+  EXPECT_NE(std::string::npos, backup.output.find("Backup finished ...\r\n"));
+  EXPECT_TRUE(FileExists(set + "\\restore.xml"));
+  EXPECT_TRUE(FileExists(set + "\\Registry\\Notes.xml"));
+  EXPECT_EQ("setup", ReadWholeFile(set + "\\QMARK Setup.exe"));
+
+  Spoil();
+  Finished restore = Run("/r " + set + " /y");
+  EXPECT_EQ(0u, restore.status);
+  EXPECT_NE(std::string::npos, restore.output.find("Restore finished ...\r\n"));
+  ExpectBack();
+}
+
+TEST_F(ConsoleRuns, PackedWithPasswordAndAWrongPassword) {
+  std::string set = temp.Path() + "packed";
+  Finished backup = Run("/b " + set + " /c:9 /p:secret");
+  EXPECT_EQ(0u, backup.status) << backup.output;
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((set + "\\*").c_str(), &entry);
+  ASSERT_NE(INVALID_HANDLE_VALUE, find);
+  do names.push_back(entry.cFileName);
+  while (FindNextFileA(find, &entry));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ((std::vector<std::string>{".", "..", "QMARK Setup.exe", "restore.zip"}), names);
+
+  Spoil();
+  Finished wrong = Run("/r " + set + " /y /p:guess");
+  EXPECT_EQ(0u, wrong.status);
+  EXPECT_NE(std::string::npos,
+            wrong.output.find("Fatal error: couldn't uncompress restore settings! (Maybe invalid "
+                              "password?)Restore finished ...\r\n"));
+  EXPECT_TRUE(WorkingFolders().empty());
+  EXPECT_EQ("lost", ReadWholeFile(data + "notes.ini"));
+
+  Finished right = Run("/r " + set + " /y /p:secret");
+  EXPECT_EQ(0u, right.status) << right.output;
+  ExpectBack();
+  EXPECT_TRUE(WorkingFolders().empty());
+}
+
+TEST_F(ConsoleRuns, ExistingFolderIsAskedAboutAndKeptOnNo) {
+  std::string set = temp.Path() + "existing\\";
+  CreateDirectoryA(set.c_str(), NULL);
+  WriteWholeFile(set + "mine.txt", "mine");
+  Finished declined = Run("/b " + set, "n");
+  EXPECT_NE(std::string::npos,
+            declined.output.find("The specified directory already exists. Files may be "
+                                 "overwrriten. Continue?"));
+  EXPECT_FALSE(FileExists(set + "restore.xml"));
+  EXPECT_FALSE(FileExists(set + "Registry"));
+
+  // Silent: only the entries being saved reach the console.
+  Finished silent = Run("/b " + set + " /s");
+  EXPECT_EQ("Notes\r\nCustom files and folders\r\n", silent.output);
+  EXPECT_TRUE(FileExists(set + "restore.xml"));
+  EXPECT_EQ("mine", ReadWholeFile(set + "mine.txt"));
+  std::string log = ReadWholeFile(temp.Path() + "QMARK.log");
+  EXPECT_NE(std::string::npos, log.find("Backup finished ..."));
+}
+
+// A run that fails removes what it wrote, but never the user's own files
+// in a folder that was there before.
+TEST_F(ConsoleRuns, FailedBackupRemovesOnlyWhatItWrote) {
+  WriteCatalogue(" <item path=\"($NoSuchFolder)\\x.ini\"/>\r\n");
+  std::string fresh = temp.Path() + "fresh";
+  Finished run = Run("/b " + fresh + " /y");
+  EXPECT_NE(std::string::npos, run.output.find("Fatal error: failed to expand variable: "));
+  EXPECT_FALSE(FileExists(fresh));
+
+  std::string existing = temp.Path() + "mine\\";
+  CreateDirectoryA(existing.c_str(), NULL);
+  CreateDirectoryA((existing + "Photos").c_str(), NULL);
+  WriteWholeFile(existing + "Photos\\cat.jpg", "cat");
+  run = Run("/b " + existing + " /y /c:");
+  EXPECT_EQ("cat", ReadWholeFile(existing + "Photos\\cat.jpg"));
+  EXPECT_FALSE(FileExists(existing + "restore.zip"));
+  EXPECT_FALSE(FileExists(existing + "Registry"));
+}
+
+TEST_F(ConsoleRuns, BadRestoreFoldersAndBackupPaths) {
+  std::string empty = temp.Path() + "empty";
+  CreateDirectoryA(empty.c_str(), NULL);
+  Finished run = Run("/r " + empty + " /y");
+  EXPECT_EQ(0u, run.status);
+  EXPECT_NE(std::string::npos,
+            run.output.find("Fatal error: invalid restore directory!Restore finished ...\r\n"));
+
+  WriteWholeFile(empty + "\\restore.zip", "PK\x05\x06 damaged");
+  run = Run("/r " + empty + " /y");
+  EXPECT_NE(std::string::npos, run.output.find("Fatal error: invalid restore directory!"));
+
+  WriteWholeFile(empty + "\\restore.xml", "<RestoreSettings><restore name=");
+  run = Run("/r " + empty + " /y");
+  EXPECT_NE(std::string::npos, run.output.find("Restore finished ...\r\n"));
+
+  for (const std::string& bad : {std::string("Q:\\nowhere"), temp.Path() + std::string(300, 'l')}) {
+    run = Run("/b " + bad + " /y");
+    EXPECT_EQ(0u, run.status);
+    EXPECT_NE(std::string::npos, run.output.find("Fatal error: failed to create directory!"))
+        << run.output;
+  }
+}
+
+TEST_F(ConsoleRuns, RestoreNamesTheProgramsThisComputerLacks) {
+  ASSERT_TRUE(CreateRegistryKey(kRoot + "\\Absent"));
+  std::string set = temp.Path() + "both";
+  ASSERT_EQ(0u, Run("/b " + set + " /y").status);
+  DeleteKeyTree(kRoot + "\\Absent");
+  Finished run = Run("/r " + set + " /s");
+  EXPECT_EQ("Notes\r\nCustom files and folders\r\n", run.output);
+  std::string log = ReadWholeFile(temp.Path() + "QMARK.log");
+  size_t notice = log.find(
+      "The following applications were not found on this computer and will not be restored:");
+  ASSERT_NE(std::string::npos, notice) << log;
+  EXPECT_NE(std::string::npos, log.find("Absent", notice));
+}
+
+// The Task Scheduler's daily run: silent, into a new dated folder, with
+// the entries chosen for the schedule.
+TEST_F(ConsoleRuns, ScheduledRunUsesTheScheduleSettingsAndSelection) {
+  ASSERT_TRUE(CreateRegistryKey(kRoot + "\\Absent"));
+  std::string base = temp.Path() + "daily";
+  ASSERT_TRUE(CreateRegistryKey(std::string(kScheduleKey)));
+  ASSERT_TRUE(WriteRegistryValue(std::string(kScheduleKey) + "\\BackupPath", base.c_str(), 0));
+  ASSERT_TRUE(WriteRegistryValue(std::string(kScheduleKey) + "\\Compress", "6", 0));
+  ASSERT_TRUE(WriteRegistryValue(std::string(kScheduleKey) + "\\Absent", "0", 0));
+
+  Finished run = Run("/sch");
+  EXPECT_EQ(0u, run.status);
+  EXPECT_EQ("Notes\r\nCustom files and folders\r\n", run.output)
+      << "only the entries chosen for the schedule";
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((base + "\\Backup-*").c_str(), &entry);
+  ASSERT_NE(INVALID_HANDLE_VALUE, find);
+  std::string set = base + "\\" + entry.cFileName;
+  FindClose(find);
+  EXPECT_TRUE(FileExists(set + "\\restore.zip"));
+
+  Spoil();
+  ASSERT_EQ(0u, Run("/r " + set + " /y").status);
+  ExpectBack();
+  EXPECT_NE(std::string::npos, ReadWholeFile(temp.Path() + "QMARK.log").find("Backup finished ..."));
+}
+
+}  // namespace
