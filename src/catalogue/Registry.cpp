@@ -68,7 +68,7 @@ std::optional<std::string> ReadRegistryValue(const std::string& path) {
   std::string key, value;
   if (!SplitValuePath(path, root, key, value)) return std::nullopt;
   CRegKey handle;
-  if (!handle.Open(root, key, KEY_READ) == ERROR_SUCCESS) return std::nullopt;
+  if (handle.Open(root, key, KEY_READ) != ERROR_SUCCESS) return std::nullopt;
   char data[kMaxRegistryResult + 1];
   DWORD size = kMaxRegistryResult;
   if (RegQueryValueExA(handle.Get(), value.c_str(), NULL, NULL, reinterpret_cast<BYTE*>(data),
@@ -91,7 +91,7 @@ std::optional<std::string> EnumRegistrySubkey(const std::string& path, unsigned 
   std::string key, last;
   if (!SplitValuePath(path, root, key, last)) return std::nullopt;
   CRegKey handle;
-  if (!handle.Open(root, key, KEY_READ) == ERROR_SUCCESS) return std::nullopt;
+  if (handle.Open(root, key, KEY_READ) != ERROR_SUCCESS) return std::nullopt;
   return SubkeyName(handle.Get(), index);
 }
 
@@ -100,11 +100,11 @@ std::optional<std::string> FindFirstLeafKey(const std::string& path) {
   std::string key;
   if (!SplitRoot(path, kMaxRegistryPath, root, key)) return std::nullopt;
   CRegKey top;
-  if (!top.Open(root, key, KEY_READ) == ERROR_SUCCESS) return std::nullopt;
+  if (top.Open(root, key, KEY_READ) != ERROR_SUCCESS) return std::nullopt;
   std::string relative;
   for (;;) {
     CRegKey current;
-    if (!current.Open(top.Get(), relative, KEY_READ) == ERROR_SUCCESS) return std::nullopt;
+    if (current.Open(top.Get(), relative, KEY_READ) != ERROR_SUCCESS) return std::nullopt;
     std::optional<std::string> first = SubkeyName(current.Get(), 0);
     if (!first) return relative;
     std::string deeper = relative.empty() ? *first : relative + "\\" + *first;
@@ -126,7 +126,7 @@ bool WriteRegistryValue(const std::string& path, const char* data, size_t size) 
   std::string key, value;
   if (!SplitValuePath(path, root, key, value)) return false;
   CRegKey handle;
-  if (!handle.Open(root, key, KEY_WRITE) == ERROR_SUCCESS) return false;
+  if (handle.Open(root, key, KEY_WRITE) != ERROR_SUCCESS) return false;
   LONG status;
   if (size == 0) {
     status = RegSetValueExA(handle.Get(), value.c_str(), 0, REG_SZ,

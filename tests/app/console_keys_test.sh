@@ -26,7 +26,7 @@ wait_for() {  # wait_for <pattern>: until the pane shows it (20 s at most)
 ask() {
   tm kill-session -t q 2>/dev/null || true
   tm new-session -d -s q -x 160 -y 20 \
-    "env WINEPREFIX='$WINEPREFIX' WINEARCH=$WINEARCH WINEDEBUG=-all WINELOADER='$WINELOADER' WINESERVER='$WINESERVER' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' '$QM_WINE' '$probe' $1; echo END; sleep 60"
+    "env HOME='$HOME' WINEPREFIX='$WINEPREFIX' WINEARCH=$WINEARCH WINEDEBUG=-all WINELOADER='$WINELOADER' WINESERVER='$WINESERVER' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' '$QM_WINE' '$probe' $1; echo END; sleep 60"
   local screen
   if wait_for 'Question\?|Overwrite\?'; then
     sleep 0.3

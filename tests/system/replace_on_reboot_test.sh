@@ -23,7 +23,7 @@ replace() {
   mkdir -p "$folder"
   printf 'old settings' >"$folder/settings.ini"
   printf 'new settings' >"$folder/settings.new"
-  "$QM_WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$probe")" /v Version /d "$version" /f >/dev/null
+  "$QM_WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$probe")" /v Version /d "$version" /f >/dev/null 2>&1
   local out
   out=$("$QM_WINE" "$probe" 'C:\qmreboot\settings.new' 'C:\qmreboot\settings.ini' </dev/null 2>&1 | tr -d '\r')
   check "$version: arranged ($out)" [ "$out" = "arranged=1 reboot-needed=1" ]
