@@ -155,7 +155,11 @@ void RunConsoleBackup(const std::string& path, bool compress, int level, bool pa
   bool succeeded = RunBackup(disk, archive, compress, folder, stop, catalogue, NULL, NULL, NULL,
                              NULL, true);
   if (compress) {
-    if (!archive.Close()) succeeded = false;
+    // An archive without its directory can't be read back: the set is lost.
+    if (!archive.Close()) {
+      PrintMessage(kCreateArchive + archive.GetErrorText() + "\n");
+      succeeded = false;
+    }
     disk.RemoveFolderTree(folder + kRegistryFolder + "\\");
   }
   if (!succeeded || disk.Cancelled() || PackCancel) RemoveFailedSet(disk, folder, namesBefore);
@@ -181,6 +185,7 @@ void RunConsoleRestore(const std::string& path, const std::string& password) {
     }
     working = MakeWorkingFolder();
     if (!working) {
+      WriteLog("Error: couldn't create a working folder in the temporary folder!");
       PrintMessage(kUnpackSettings);
       return;
     }

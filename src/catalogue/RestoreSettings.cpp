@@ -239,6 +239,6 @@ bool BuildRestoreSettings(Catalogue& catalogue, const std::string& path) {
   reader.SetShowErrors(false);
   CSettingsWriter(catalogue, reader, writer).Run();
   reader.Close();
-  writer.Close();
-  return true;
+  // A document that didn't reach the disk whole would describe another set.
+  return writer.Close();
 }

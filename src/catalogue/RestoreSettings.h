@@ -8,5 +8,6 @@
 class Catalogue;
 
 // Writes restore.xml for the catalogue's entry list and selection. False
-// when the catalogue document can't be read again.
+// when the catalogue document can't be read again or the file can't be
+// written whole.
 bool BuildRestoreSettings(Catalogue& catalogue, const std::string& path);

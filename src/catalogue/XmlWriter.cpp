@@ -36,8 +36,11 @@ bool XmlWriter::Write(const std::string& text) {
   if (!file_) {
     // Binary, so that CR LF is written exactly as given.
     file_ = std::fopen(path_.c_str(), "wb");
-    if (!file_) return false;
-    writeFailed_ = false;
+    if (!file_) {
+      // Nothing of the document reaches the file: Close must say so.
+      writeFailed_ = true;
+      return false;
+    }
   }
   if (!declarationWritten_) {
     declarationWritten_ = true;
@@ -52,11 +55,12 @@ bool XmlWriter::Write(const std::string& text) {
 }
 
 bool XmlWriter::Close() {
-  bool ok = true;
+  bool ok = !writeFailed_;
   if (file_) {
-    ok = std::fclose(file_) == 0 && !writeFailed_;
+    ok = std::fclose(file_) == 0 && ok;
     file_ = nullptr;
   }
+  writeFailed_ = false;
   indentLevel_ = 0;
   declarationWritten_ = false;
   return ok;

@@ -108,11 +108,11 @@ void CBackupRun::BackupEntry(CatalogueEntry& entry) {
     if (Stopped()) break;
     BackupItem(entry, item, registryFile, registryFileCreated);
   }
-  if (registryFileCreated) {
-    XmlElement("Registry").WriteEnd(registryFile, 0, true, true);
-    if (!registryFile.Close())
-      WriteLog(kSaveRegistry + registryFile.GetFileName());
-  }
+  // A registry file that didn't reach the disk whole would be restored as
+  // if it held the entry's settings.
+  if (registryFileCreated &&
+      !(XmlElement("Registry").WriteEnd(registryFile, 0, true, true) & registryFile.Close()))
+    throw CFatalError(kCreateRegistryFile + registryFile.GetFileName());
 }
 
 void CBackupRun::BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter& registryFile,
@@ -149,7 +149,7 @@ void CBackupRun::BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter&
       std::string folder = path.substr(0, path.size() - 1);
       succeeded = m_pack ? m_archive.AddFolder(folder, itemFolder, false)
                          : m_disk.CopyFolder(folder, target);
-      if (!succeeded) WriteLog(kBackupFiles + path + "\n" + ErrorTexts());
+      if (!succeeded) WriteLog(kBackupFiles + folder + "\n" + ErrorTexts());
       break;
     }
     case ItemKind::File:
@@ -179,7 +179,8 @@ bool CBackupRun::BackupRegistryItem(const std::string& path, XmlWriter& registry
   if (!registryFileCreated) {
     if (!m_disk.CreateEmptyFile(registryFile.GetFileName()))
       throw CFatalError(kCreateRegistryFile + m_disk.GetErrorText());
-    XmlElement("Registry").WriteStart(registryFile, 0, true, true);
+    if (!XmlElement("Registry").WriteStart(registryFile, 0, true, true))
+      throw CFatalError(kCreateRegistryFile + registryFile.GetFileName());
     registryFileCreated = true;
   }
   std::string key = path;

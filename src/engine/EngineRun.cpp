@@ -46,18 +46,16 @@ std::string DottedPath(const std::string& entryPath) {
 CRunProgress::CRunProgress(Catalogue& catalogue, HWND entryText, HWND progressBar)
     : m_console(!WizardMode()), m_entryText(entryText), m_progressBar(progressBar) {
   if (!m_console) return;
-  char title[kTitleRoom];
-  DWORD length = GetConsoleTitleA(title, kTitleRoom);
-  if (length > 0 && length < kTitleRoom) {
-    m_title.assign(title, length);
+  char title[kTitleRoom] = "";
+  SetLastError(ERROR_SUCCESS);
+  // No console at all is the only case without a title; a long one is cut.
+  if (GetConsoleTitleA(title, kTitleRoom) > 0 || GetLastError() == ERROR_SUCCESS) {
+    title[kTitleRoom - 1] = '\0';
+    m_title = title;
     m_haveTitle = true;
   }
   for (const auto& entry : catalogue.Entries())
     if (entry->selected) ++m_selected;
-}
-
-CRunProgress::~CRunProgress() {
-  if (m_console && m_haveTitle) SetConsoleTitleA(m_title.c_str());
 }
 
 void CRunProgress::StartEntry(const std::string& dottedPath) {

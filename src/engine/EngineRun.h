@@ -27,11 +27,10 @@ std::string DottedPath(const std::string& entryPath);
 
 // Per-entry progress: the console shows each entry on its own line and the
 // percentage in the window title; the wizard shows the entry and moves its
-// progress bar. The console title is put back when the run ends.
+// progress bar.
 class CRunProgress {
  public:
   CRunProgress(Catalogue& catalogue, HWND entryText, HWND progressBar);
-  ~CRunProgress();
   CRunProgress(const CRunProgress&) = delete;
   CRunProgress& operator=(const CRunProgress&) = delete;
   void StartEntry(const std::string& dottedPath);

@@ -120,10 +120,12 @@ void CRestoreRun::RestoreItem(CatalogueEntry& entry, std::string& item) {
       if (!RestoreFolder(stored, path, true))
         WriteLog(kRestoreFolder + path + "\n" + ErrorTexts());
       break;
-    case ItemKind::FolderFiles:
-      if (!RestoreFolder(stored, path.substr(0, path.size() - 1), false))
-        WriteLog(kRestoreFiles + path + "\n" + ErrorTexts());
+    case ItemKind::FolderFiles: {
+      std::string folder = path.substr(0, path.size() - 1);
+      if (!RestoreFolder(stored, folder, false))
+        WriteLog(kRestoreFiles + folder + "\n" + ErrorTexts());
       break;
+    }
     case ItemKind::File:
       if (place.size() <= 1)
         WriteLog(kNoFile + path);

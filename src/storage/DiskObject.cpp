@@ -635,7 +635,13 @@ bool CDiskObject::CopyFolderTree(const std::string& sourceFolder, const std::str
   std::vector<std::string> folders(1, from);
   if (!ListSubfolders(from, folders)) return false;
   for (const std::string& folder : folders) {
-    if (!skip.empty() && lstrcmpiA(folder.c_str(), skip.c_str()) == 0) continue;
+    // The excluded folder (a set inside the folder being saved) goes with
+    // everything below it, or the set would be copied into itself.
+    if (!skip.empty() && folder.size() >= skip.size() &&
+        CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, folder.c_str(),
+                       static_cast<int>(skip.size()), skip.c_str(),
+                       static_cast<int>(skip.size())) == CSTR_EQUAL)
+      continue;
     if (!CopyFolderFiles(folder, to + folder.substr(from.size()))) return false;
   }
   return true;

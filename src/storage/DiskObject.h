@@ -60,8 +60,8 @@ class CDiskObject {
   bool CopyFileToFolder(const std::string& file, const std::string& folder);
   bool CopyFolderFiles(const std::string& sourceFolder, const std::string& targetFolder);
   bool CopyFolder(const std::string& sourceFolder, const std::string& targetFolder);
-  // `excluded` is a normalised folder path (or empty); only that folder's
-  // own files are left out, its subfolders are copied.
+  // `excluded` is a normalised folder path (or empty): that folder and
+  // everything below it are left out.
   bool CopyFolderTree(const std::string& sourceFolder, const std::string& targetFolder,
                       const std::string& excluded);
 

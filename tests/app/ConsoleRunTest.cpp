@@ -129,6 +129,14 @@ TEST_F(ConsoleRuns, PackedWithPasswordAndAWrongPassword) {
   EXPECT_EQ(0u, right.status) << right.output;
   ExpectBack();
   EXPECT_TRUE(WorkingFolders().empty());
+
+  // A second backup into the same folder replaces the archive: the restore
+  // gets the newer settings, not the first set's.
+  ASSERT_TRUE(WriteRegistryValue(kRoot + "\\Notes\\Font", "Verdana", 0));
+  ASSERT_EQ(0u, Run("/b " + set + " /c: /y").status);
+  ASSERT_TRUE(WriteRegistryValue(kRoot + "\\Notes\\Font", "Comic", 0));
+  ASSERT_EQ(0u, Run("/r " + set + " /y").status);
+  EXPECT_EQ("Verdana", ReadRegistryValue(kRoot + "\\Notes\\Font").value_or("?"));
 }
 
 TEST_F(ConsoleRuns, ExistingFolderIsAskedAboutAndKeptOnNo) {

@@ -328,6 +328,41 @@ TEST_F(Engine, UnknownVariableIsFatalAndShownOnce) {
   EXPECT_FALSE(FileExists(set + "restore.xml"));
 }
 
+// Settings that can't be written would leave a set that lies about itself.
+TEST_F(Engine, UnwritableRestoreSettingsAreFatal) {
+  CScriptedInteraction console;
+  // A folder in the file's place can't be opened for writing.
+  CreateDirectoryA((set + "restore.xml").c_str(), NULL);
+  Catalogue catalogue;
+  LoadBackup(catalogue, {"Mail"});
+  EXPECT_FALSE(Backup(catalogue, false));
+  EXPECT_NE(std::string::npos, console.output.find("Fatal error: couldn't create restore settings!"));
+}
+
+// The console window's title counts the selected entries up to 100%.
+TEST_F(Engine, ConsoleTitleShowsThePercentageOfEntriesStarted) {
+  char title[256];
+  SetLastError(ERROR_SUCCESS);
+  if (GetConsoleTitleA(title, sizeof title) == 0 && GetLastError() != ERROR_SUCCESS &&
+      !AllocConsole() && !(FreeConsole() && AllocConsole()))
+    GTEST_SKIP() << "no console";
+  SetConsoleTitleA("Saving");
+  std::vector<std::string> titles;
+  CProgressWatch console;
+  console.onOutput = [&](const std::string&) {
+    GetConsoleTitleA(title, sizeof title);
+    titles.push_back(title);
+  };
+  Catalogue catalogue;
+  LoadBackup(catalogue, {"Editor", "Mail", "Other"});
+  ASSERT_TRUE(Backup(catalogue, false));
+  GetConsoleTitleA(title, sizeof title);
+  titles.push_back(title);
+  // Each line is written before its entry's percentage.
+  EXPECT_EQ((std::vector<std::string>{"Saving", "Saving - 33%", "Saving - 66%", "Saving - 100%"}),
+            titles);
+}
+
 // Packed sets must stay within 2 GiB: exactly the limit passes.
 TEST_F(Engine, ArchiveSizeLimitIsCheckedAfterPacking) {
   for (std::uint64_t size : {2147483648ULL, 2147483649ULL}) {
