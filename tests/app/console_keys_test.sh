@@ -52,5 +52,33 @@ o="File C:\\data\\settings.ini already exists! Overwrite? ([Y]es/[N]o/Yes to [A]
 ask overwrite "qA" "$(printf '%s\nresult=1 answer=3' "$o")"
 ask overwrite "C" "$(printf '%s\nresult=0 answer=0' "$o")"
 
+# A packed restore over a changed file: the real console program asks, the
+# key answers, and the file is back as it was saved.
+dir="$WINEPREFIX/drive_c/qmkeys"
+rm -rf "$dir"
+mkdir -p "$dir/data"
+printf '<catalogue>\r\n<backup name="Keys">\r\n <item path="C:\\qmkeys\\data\\*"/>\r\n</backup>\r\n</catalogue>\r\n' >"$dir/backup.xml"
+printf 'saved' >"$dir/data/a.txt"
+"$QM_WINE" reg add 'HKCU\Software\Tervane\Quillmark' /f >/dev/null 2>&1
+(cd "$dir" && "$QM_WINE" "$QM_BUILD_DIR/bin/backupcmd.exe" /b 'C:\qmkeys\set' /c: /y >/dev/null 2>&1 </dev/null)
+printf 'changed' >"$dir/data/a.txt"
+tm kill-session -t q 2>/dev/null || true
+tm new-session -d -s q -x 160 -y 20 -c "$dir" \
+  "env HOME='$HOME' WINEPREFIX='$WINEPREFIX' WINEARCH=$WINEARCH WINEDEBUG=-all WINELOADER='$WINELOADER' WINESERVER='$WINESERVER' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' '$QM_WINE' '$QM_BUILD_DIR/bin/backupcmd.exe' /r 'C:\qmkeys\set'; echo END; sleep 60"
+if wait_for 'Overwrite\?'; then
+  sleep 0.3
+  tm send-keys -t q -l "y"
+  wait_for '^END' || true
+fi
+screen=$(tm capture-pane -p -t q | tr -d '\r')
+if [ "$(cat "$dir/data/a.txt")" = saved ] && grep -q 'a.txt already exists! Overwrite?' <<<"$screen" &&
+  grep -q 'Restore finished' <<<"$screen"; then
+  passes=$((passes + 1))
+else
+  failures=$((failures + 1))
+  printf 'FAILED: restore answered from the keyboard; a.txt holds "%s", screen:\n%s\n' "$(cat "$dir/data/a.txt")" "$screen"
+fi
+rm -rf "$dir"
+
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
