@@ -328,6 +328,28 @@ TEST_F(Engine, UnknownVariableIsFatalAndShownOnce) {
   EXPECT_FALSE(FileExists(set + "restore.xml"));
 }
 
+// A program that keeps a folder's path as a chain of key names: the first
+// leaf below the key spells the folder.
+TEST_F(Engine, BracedItemFollowsTheFirstLeafKeyBothWays) {
+  CScriptedInteraction console;
+  std::string folder = src + "dict";
+  ASSERT_TRUE(CreateRegistryKey(kRoot + "\\Leaves\\" + folder));
+  WriteWholeFile(temp.Path() + "backup.xml",
+                 Lines("<catalogue>\n<backup name=\"Leaf\">\n <item path=\"{" + kRoot +
+                       "\\Leaves}\"/>\n</backup>\n</catalogue>\n"));
+  Catalogue catalogue;
+  Load(catalogue, temp.Path() + "backup.xml", {"Leaf"});
+  ASSERT_TRUE(Backup(catalogue, false));
+  EXPECT_EQ("affix", ReadWholeFile(set + "Leaf\\1\\en\\en.aff"));
+
+  DeleteFileA((folder + "\\en\\en.aff").c_str());
+  Catalogue settings;
+  Load(settings, set + "restore.xml", {"Leaf"});
+  ArchiveReader none;
+  EXPECT_TRUE(RunRestore(disk, none, false, set, stop, settings, NULL, NULL, NULL));
+  EXPECT_EQ("affix", ReadWholeFile(folder + "\\en\\en.aff"));
+}
+
 // Settings that can't be written would leave a set that lies about itself.
 TEST_F(Engine, UnwritableRestoreSettingsAreFatal) {
   CScriptedInteraction console;
