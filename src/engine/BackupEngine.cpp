@@ -126,6 +126,10 @@ void CBackupRun::BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter&
   if (m_pathText != NULL && WizardMode()) SetWindowTextA(m_pathText, path.c_str());
   std::string itemFolder = m_entryPath + place;
   std::string target = m_setFolder + itemFolder;
+  if (!ExpandItemEnvironment(path)) {
+    item.clear();
+    return;
+  }
   bool succeeded = true;
 
   switch (KindOf(path)) {

@@ -122,6 +122,21 @@ std::optional<std::string> ResolveNamedPath(const std::string& path) {
   return resolved;
 }
 
+bool ExpandItemEnvironment(std::string& path) {
+  ItemKind kind = KindOf(path);
+  if (path.find('%') == std::string::npos ||
+      (kind != ItemKind::Folder && kind != ItemKind::FolderFiles && kind != ItemKind::File))
+    return true;
+  char buffer[kResolvedPathRoom];
+  DWORD needed = ExpandEnvironmentStringsA(path.c_str(), buffer, sizeof buffer);
+  if (needed == 0 || needed > sizeof buffer) {
+    WriteLog("Error: path too long: " + path);
+    return false;
+  }
+  path = buffer;
+  return true;
+}
+
 std::string PlaceOf(const std::string& name) { return name.empty() ? name : "\\" + name; }
 
 void ShowFatalError(HWND owner, const std::string& text) {

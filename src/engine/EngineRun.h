@@ -62,6 +62,12 @@ std::string WithBackslashes(std::string path);
 // be (the reason goes to the log).
 std::optional<std::string> ResolveNamedPath(const std::string& path);
 
+// Files and folders may name their place with environment variables
+// ("%windir%\win.ini"), which the file functions don't understand: they are
+// expanded for the item kinds that are paths on disk. False (with a log
+// line) when the result would be longer than a path may be.
+bool ExpandItemEnvironment(std::string& path);
+
 // The item's folder inside the set ("\" and the item's name), or empty.
 std::string PlaceOf(const std::string& name);
 

@@ -84,6 +84,7 @@ void CRestoreRun::RestoreItem(CatalogueEntry& entry, std::string& item) {
   const std::string& path = item;
   // Where the backup stored the item, relative to the set.
   std::string stored = m_entryPath + place;
+  if (!ExpandItemEnvironment(item)) return;
 
   switch (KindOf(path)) {
     case ItemKind::Registry:

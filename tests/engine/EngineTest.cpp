@@ -350,6 +350,28 @@ TEST_F(Engine, BracedItemFollowsTheFirstLeafKeyBothWays) {
   EXPECT_EQ("affix", ReadWholeFile(folder + "\\en\\en.aff"));
 }
 
+// Catalogues may name a file through an environment variable.
+TEST_F(Engine, EnvironmentVariablesInFilePathsAreExpanded) {
+  CScriptedInteraction console;
+  SetEnvironmentVariableA("QMENGINEDATA", src.c_str());
+  WriteWholeFile(temp.Path() + "backup.xml",
+                 Lines("<catalogue>\n<backup name=\"Env\">\n"
+                       " <item path=\"%QMENGINEDATA%editor.ini\"/>\n</backup>\n</catalogue>\n"));
+  Catalogue catalogue;
+  Load(catalogue, temp.Path() + "backup.xml", {"Env"});
+  ASSERT_TRUE(Backup(catalogue, false));
+  EXPECT_EQ("1\\editor.ini;%QMENGINEDATA%editor.ini", catalogue.Entries()[0]->items[0]);
+  EXPECT_TRUE(FileExists(set + "Env\\1\\editor.ini"));
+
+  WriteWholeFile(src + "editor.ini", "changed");
+  Catalogue settings;
+  Load(settings, set + "restore.xml", {"Env"});
+  ArchiveReader none;
+  EXPECT_TRUE(RunRestore(disk, none, false, set, stop, settings, NULL, NULL, NULL));
+  EXPECT_EQ("[view]\r\nzoom=2\r\n", ReadWholeFile(src + "editor.ini"));
+  SetEnvironmentVariableA("QMENGINEDATA", NULL);
+}
+
 // Settings that can't be written would leave a set that lies about itself.
 TEST_F(Engine, UnwritableRestoreSettingsAreFatal) {
   CScriptedInteraction console;
