@@ -150,6 +150,12 @@ bool EntryFileTime(const ZipEntryInfo& entry, FILETIME& universal) {
          LocalFileTimeToFileTime(&local, &universal);
 }
 
+// A folder's desktop.ini is kept hidden and system, as Explorer keeps it.
+void MarkDesktopIni(const std::string& path) {
+  if (path.size() > 11 && EqualNoCase(path.substr(path.size() - 11), kDesktopIni))
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+}
+
 }  // namespace
 
 bool IsSafeEntryName(const std::string& name) {
@@ -324,7 +330,8 @@ bool ArchiveWriter::AddEntry(const std::string& source, const std::string& entry
   CHandle file;
   if (!OpenSource(source, file)) return false;
 
-  std::vector<unsigned char> buffer(kPackBlock);
+  std::vector<unsigned char>& buffer = m_block;
+  buffer.resize(kPackBlock);
   DWORD got = 0;
   if (m_password) {
     uLong crc = crc32(0L, Z_NULL, 0);
@@ -430,6 +437,16 @@ bool ArchiveReader::UnpackFolder(const std::string& prefix, const std::string& t
   m_errorText.clear();
   if (!m_zip.IsOpen() || !m_zip.GoToFirstEntry()) return false;
   std::string wanted = WithBackslashes(prefix);
+  // Entries of one folder share their target folders; each is made or
+  // checked once for the whole walk.
+  struct CFolderMemory {
+    explicit CFolderMemory(ArchiveReader& reader) : m_reader(reader) { m_reader.m_rememberFolders = true; }
+    ~CFolderMemory() {
+      m_reader.m_rememberFolders = false;
+      m_reader.m_madeFolders.clear();
+    }
+    ArchiveReader& m_reader;
+  } memory(*this);
   // Unpacking an entry leaves it the current one, so the walk goes on from it.
   do {
     const ZipEntryInfo* entry = m_zip.GetCurrentEntry();
@@ -439,6 +456,29 @@ bool ArchiveReader::UnpackFolder(const std::string& prefix, const std::string& t
         !UnpackCurrent(targetFolder, false, name.substr(wanted.size())))
       return false;
   } while (m_zip.GoToNextEntry());
+  return true;
+}
+
+bool ArchiveReader::MakeFolderTree(const std::string& folder, CDiskObject& disk, bool* remembered) {
+  if (remembered != nullptr) *remembered = false;
+  std::string key;
+  if (m_rememberFolders) {
+    key = folder;
+    CDiskObject::QualifyFolderPath(key);
+    for (char& c : key) c = LowerAscii(c);
+    if (m_madeFolders.count(key) != 0) {
+      if (remembered != nullptr) *remembered = true;
+      return true;
+    }
+  }
+  if (!disk.CreateFolderTree(folder)) {
+    m_errorText = disk.GetErrorText();
+    return false;
+  }
+  // Every folder on the way exists now as well.
+  if (m_rememberFolders)
+    for (size_t end = key.find('\\', 3); end != std::string::npos; end = key.find('\\', end + 1))
+      m_madeFolders.insert(key.substr(0, end + 1));
   return true;
 }
 
@@ -456,10 +496,7 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
 
   std::string folder = targetFolder.empty() ? m_defaultFolder : WithBackslashes(targetFolder);
   CDiskObject disk(false, m_owner);
-  if (!disk.CreateFolderTree(folder)) {
-    m_errorText = disk.GetErrorText();
-    return false;
-  }
+  if (!MakeFolderTree(folder, disk)) return false;
 
   // Whatever part of the name lands below the target folder must stay there.
   std::string relative;
@@ -478,32 +515,37 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
   }
 
   std::string target = CDiskObject::JoinPath(folder, relative);
-  if (isFolder) {
-    if (disk.CreateFolderTree(target)) return true;
-    m_errorText = disk.GetErrorText();
-    return false;
-  }
+  if (isFolder) return MakeFolderTree(target, disk);
   while (!target.empty() && target.back() == '\\') target.pop_back();
   std::string parent = FolderPart(target);
-  if (!parent.empty() && !disk.CreateFolderTree(parent)) {
-    m_errorText = disk.GetErrorText();
-    return false;
-  }
+  bool parentRemembered = false;
+  if (!parent.empty() && !MakeFolderTree(parent, disk, &parentRemembered)) return false;
   ShowProgress(m_progressLabel, target);
 
   // The entry is opened (and its password checked) before the target is
   // touched, so an entry that can't be read never costs the existing file.
   if (!OpenCurrentEntry(entry)) return false;
 
-  bool createdEmpty = false;
-  TargetState state = PrepareTarget(target, createdEmpty);
-  if (state != TargetState::Write && state != TargetState::InUse) {
+  CHandle fresh;
+  TargetState state = PrepareTarget(target, fresh);
+  if (state == TargetState::Skip && parentRemembered && m_targetError == ERROR_PATH_NOT_FOUND) {
+    // A folder made earlier in this unpack has gone since: make it again
+    // rather than skip every file meant for it.
+    m_madeFolders.clear();
+    if (!MakeFolderTree(parent, disk)) {
+      m_zip.CloseEntry();
+      return false;
+    }
+    state = PrepareTarget(target, fresh);
+  }
+  if (state == TargetState::Fresh) return UnpackToNewFile(entry, target, fresh);
+  if (state != TargetState::Replace && state != TargetState::InUse) {
     m_zip.CloseEntry();
     return state == TargetState::Skip;
   }
 
-  // Written beside the target and swapped in only when complete and its
-  // CRC matched: a failed read leaves whatever was there before.
+  // An existing target is written beside it and swapped in only when
+  // complete and its CRC matched: a failed read leaves it as it was.
   std::string written;
   if (parent.size() + kTempNameRoom < MAX_PATH) {
     char tempName[MAX_PATH];
@@ -514,7 +556,6 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
                                     ? GetLastError()
                                     : static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     m_zip.CloseEntry();
-    if (createdEmpty) DeleteFileA(target.c_str());
     return false;
   }
 
@@ -535,16 +576,15 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
   }
   if (!complete || UnpackCancel) {
     DeleteFileA(written.c_str());
-    if (createdEmpty) DeleteFileA(target.c_str());
     return false;
   }
 
   bool placed = false;
-  if (state == TargetState::Write)
+  if (state == TargetState::Replace)
     placed = MoveFileExA(written.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
   if (!placed) {
     DWORD error = GetLastError();
-    if (state == TargetState::Write && !IsInUse(error)) {
+    if (state == TargetState::Replace && !IsInUse(error)) {
       m_errorText = SystemMessage(error);
       DeleteFileA(written.c_str());
       return false;
@@ -557,10 +597,24 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
     }
     return true;
   }
+  MarkDesktopIni(target);
+  return true;
+}
 
-  if (target.size() > 11 && EqualNoCase(target.substr(target.size() - 11), kDesktopIni))
-    SetFileAttributesA(target.c_str(),
-                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+// A target that didn't exist is written in place: nothing is there to keep,
+// and a copy that fails or is cancelled is removed again.
+bool ArchiveReader::UnpackToNewFile(const ZipEntryInfo& entry, const std::string& target,
+                                    CHandle& output) {
+  bool complete = CopyEntryTo(output.Get(), target) && !UnpackCancel;
+  FILETIME universal;
+  if (complete && EntryFileTime(entry, universal))
+    SetFileTime(output.Get(), &universal, NULL, &universal);
+  output.Reset();
+  if (!complete) {
+    DeleteFileA(target.c_str());
+    return false;
+  }
+  MarkDesktopIni(target);
   return true;
 }
 
@@ -586,7 +640,8 @@ bool ArchiveReader::OpenCurrentEntry(const ZipEntryInfo& entry) {
 }
 
 bool ArchiveReader::CopyEntryTo(HANDLE output, const std::string& target) {
-  std::vector<unsigned char> buffer(kUnpackBlock);
+  std::vector<unsigned char>& buffer = m_block;
+  buffer.resize(kUnpackBlock);
   bool ok = true;
   for (;;) {
     long got = m_zip.ReadEntry(buffer.data(), buffer.size());
@@ -616,26 +671,44 @@ bool ArchiveReader::CopyEntryTo(HANDLE output, const std::string& target) {
   return ok;
 }
 
-ArchiveReader::TargetState ArchiveReader::PrepareTarget(const std::string& path,
-                                                        bool& createdEmpty) {
-  createdEmpty = false;
-  bool replace = m_overwriteMode == OverwriteYesToAll;
+ArchiveReader::TargetState ArchiveReader::PrepareTarget(const std::string& path, CHandle& fresh) {
+  fresh.Reset();
+  m_targetError = ERROR_SUCCESS;
+  bool replace = false;
   for (;;) {
     if (UnpackCancel) return TargetState::Cancel;
+    DWORD error = ERROR_SUCCESS;
+    if (!replace) {
+      // Most targets of a restore don't exist yet; making the file is then
+      // the only call the target needs.
+      HANDLE created = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, NULL);
+      error = GetLastError();
+      fresh.Reset(created);
+      if (fresh.Valid()) return TargetState::Fresh;
+    }
     DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
       m_errorText = kTargetIsFolder + path;
       return TargetState::Fail;
     }
-    if (replace) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    // The target is only tried, never emptied: the data goes to a file
-    // beside it and replaces it when complete.
-    CHandle probe(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                              replace ? OPEN_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL));
-    DWORD error = GetLastError();
-    if (probe.Valid()) {
-      createdEmpty = !replace || error != ERROR_ALREADY_EXISTS;
-      return TargetState::Write;
+    if (replace) {
+      // Read-only, hidden and system files can only be replaced once they
+      // are plain files again.
+      if (attributes != INVALID_FILE_ATTRIBUTES &&
+          (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      // An existing target is only tried, never emptied: the data goes to a
+      // file beside it and replaces it when complete.
+      HANDLE probe = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, NULL);
+      error = GetLastError();
+      fresh.Reset(probe);
+      if (fresh.Valid()) {
+        if (error != ERROR_ALREADY_EXISTS) return TargetState::Fresh;  // gone meanwhile
+        fresh.Reset();
+        return TargetState::Replace;
+      }
     }
 
     if (!replace && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
@@ -655,6 +728,7 @@ ArchiveReader::TargetState ArchiveReader::PrepareTarget(const std::string& path,
       continue;
     }
 
+    m_targetError = error;
     m_errorText = SystemMessage(error);
     if (IsInUse(error)) return TargetState::InUse;
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||

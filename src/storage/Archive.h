@@ -9,7 +9,9 @@
 #include <atomic>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "app/Interaction.h"
 #include "storage/DiskObject.h"
@@ -81,6 +83,7 @@ class ArchiveWriter {
   HWND m_progressLabel = NULL;
   HWND m_owner;
   std::string m_errorText;
+  std::vector<unsigned char> m_block;  // one block of a source file
 };
 
 // Asked for an encrypted entry's password; false when none is given.
@@ -128,10 +131,17 @@ class ArchiveReader {
   void SetOwner(HWND owner) { m_owner = owner; }
 
  private:
-  enum class TargetState { Write, InUse, Skip, Cancel, Fail };
-  TargetState PrepareTarget(const std::string& path, bool& createdEmpty);
+  // Fresh: the target didn't exist and was just made, `fresh` holds it.
+  // Replace: it exists and may be replaced. InUse: it exists and is open
+  // elsewhere.
+  enum class TargetState { Fresh, Replace, InUse, Skip, Cancel, Fail };
+  TargetState PrepareTarget(const std::string& path, CHandle& fresh);
   bool OpenCurrentEntry(const ZipEntryInfo& entry);
   bool CopyEntryTo(HANDLE output, const std::string& target);
+  bool UnpackToNewFile(const ZipEntryInfo& entry, const std::string& target, CHandle& output);
+  // CreateFolderTree, skipped for folders this unpack made or found before;
+  // `remembered` says whether it was skipped.
+  bool MakeFolderTree(const std::string& folder, CDiskObject& disk, bool* remembered = nullptr);
 
   CZipReader m_zip;
   std::string m_defaultFolder;  // ends with "\"
@@ -144,6 +154,12 @@ class ArchiveReader {
   HWND m_progressLabel = NULL;
   HWND m_owner;
   std::string m_errorText;
+  DWORD m_targetError = ERROR_SUCCESS;  // why PrepareTarget gave no target
+  // While UnpackFolder runs: the folders it has made or found, normalised
+  // and in lower case.
+  bool m_rememberFolders = false;
+  std::set<std::string> m_madeFolders;
+  std::vector<unsigned char> m_block;  // one block of entry data
 };
 
 // Whether an entry name (separators already backslashes) stays inside the

@@ -292,9 +292,23 @@ struct CZipWriter::EntryState {
   std::uint64_t uncompressed = 0;
   std::uint32_t crc = 0;
   std::unique_ptr<CZipCryptKeys> keys;
-  z_stream stream{};
-  bool deflating = false;
   bool failed = false;
+};
+
+// One deflate stream serves every entry of the archive. Starting a stream
+// allocates and clears several hundred kilobytes, which adds up over the
+// thousands of small files of a set; a reset stream starts from the same
+// state as a new one. Another level needs a new stream.
+struct CZipWriter::Compressor {
+  Compressor() = default;
+  Compressor(const Compressor&) = delete;
+  Compressor& operator=(const Compressor&) = delete;
+  ~Compressor() {
+    if (ready) deflateEnd(&stream);
+  }
+  z_stream stream{};
+  int level = 0;
+  bool ready = false;
   std::vector<unsigned char> output = std::vector<unsigned char>(kBufferSize * 4);
 };
 
@@ -359,6 +373,17 @@ bool CZipWriter::Start(const std::string& path, bool append) {
   return true;
 }
 
+bool CZipWriter::StartCompressor(int level) {
+  if (m_compressor && m_compressor->level == level && deflateReset(&m_compressor->stream) == Z_OK) return true;
+  m_compressor.reset();
+  std::unique_ptr<Compressor> fresh(new Compressor);
+  if (deflateInit2(&fresh->stream, level, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  fresh->ready = true;
+  fresh->level = level;
+  m_compressor = std::move(fresh);
+  return true;
+}
+
 bool CZipWriter::WriteBytes(const void* data, std::size_t size) {
   if (m_broken) return Fail("An earlier write to the archive failed.");
   if (size > 0 && std::fwrite(data, 1, size, m_file) != size) {
@@ -379,6 +404,7 @@ bool CZipWriter::OpenEntry(const ZipNewEntry& entry) {
   if (m_entryCount >= 0xFFFF) return Fail("The archive can't hold more than 65535 entries.");
   if (m_position > kMax32) return Fail("The archive would grow beyond 4 GB.");
 
+  if (!StartCompressor(entry.level)) return Fail("The compressor could not be started.");
   std::unique_ptr<EntryState> state(new EntryState(entry));
   // Bits 1 and 2 tell readers which deflate effort was used.
   if (entry.level == 8 || entry.level == 9) state->flags |= 0x0002;
@@ -414,34 +440,32 @@ bool CZipWriter::OpenEntry(const ZipNewEntry& entry) {
     state->compressed = kEncryptionHeaderSize;
   }
 
-  if (deflateInit2(&state->stream, entry.level, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK)
-    return Fail("The compressor could not be started.");
-  state->deflating = true;
   m_entry = std::move(state);
   return true;
 }
 
-bool CZipWriter::WriteCompressed(const unsigned char* data, std::size_t size) {
+// Encrypts in place: the data is the compressor's own output buffer.
+bool CZipWriter::WriteCompressed(unsigned char* data, std::size_t size) {
   EntryState& state = *m_entry;
   state.compressed += size;
   if (state.compressed > kMax32) return Fail("The compressed entry would be larger than 4 GB: " + state.entry.name);
-  if (!state.keys) return WriteBytes(data, size);
-  std::vector<unsigned char> cipher(data, data + size);
-  for (unsigned char& c : cipher) c = state.keys->Encrypt(c);
-  return WriteBytes(cipher.data(), cipher.size());
+  if (state.keys)
+    for (std::size_t i = 0; i < size; ++i) data[i] = state.keys->Encrypt(data[i]);
+  return WriteBytes(data, size);
 }
 
 bool CZipWriter::Deflate(int flush) {
-  EntryState& state = *m_entry;
+  z_stream& stream = m_compressor->stream;
+  std::vector<unsigned char>& output = m_compressor->output;
   for (;;) {
-    state.stream.next_out = state.output.data();
-    state.stream.avail_out = static_cast<uInt>(state.output.size());
-    int result = deflate(&state.stream, flush);
+    stream.next_out = output.data();
+    stream.avail_out = static_cast<uInt>(output.size());
+    int result = deflate(&stream, flush);
     if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
       return Fail("Compressing the entry failed.");
-    std::size_t produced = state.output.size() - state.stream.avail_out;
-    if (!WriteCompressed(state.output.data(), produced)) return false;
-    if (flush == Z_FINISH ? result == Z_STREAM_END : state.stream.avail_in == 0 && state.stream.avail_out > 0)
+    std::size_t produced = output.size() - stream.avail_out;
+    if (!WriteCompressed(output.data(), produced)) return false;
+    if (flush == Z_FINISH ? result == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0)
       return true;
     if (produced == 0 && result == Z_BUF_ERROR) return Fail("Compressing the entry failed.");
   }
@@ -461,8 +485,8 @@ bool CZipWriter::WriteEntry(const void* data, std::size_t size) {
   state.crc = UpdateCrc(state.crc, bytes, size);
   while (size > 0) {
     uInt piece = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
-    state.stream.next_in = const_cast<Bytef*>(bytes);
-    state.stream.avail_in = piece;
+    m_compressor->stream.next_in = const_cast<Bytef*>(bytes);
+    m_compressor->stream.avail_in = piece;
     if (!Deflate(Z_NO_FLUSH)) {
       state.failed = true;
       return false;
@@ -473,18 +497,16 @@ bool CZipWriter::WriteEntry(const void* data, std::size_t size) {
   return true;
 }
 
-void CZipWriter::DropEntry() {
-  if (m_entry && m_entry->deflating) deflateEnd(&m_entry->stream);
-  m_entry.reset();
-}
+// The compressor stays for the next entry, which resets it.
+void CZipWriter::DropEntry() { m_entry.reset(); }
 
 bool CZipWriter::CloseEntry() {
   if (!m_entry) return Fail("No entry is open for writing.");
   EntryState& state = *m_entry;
   bool ok = !state.failed;
   if (ok) {
-    state.stream.next_in = nullptr;
-    state.stream.avail_in = 0;
+    m_compressor->stream.next_in = nullptr;
+    m_compressor->stream.avail_in = 0;
     ok = Deflate(Z_FINISH);
   }
   // The encryption header already carries the CRC the caller promised; an
@@ -565,6 +587,7 @@ bool CZipWriter::Close() {
   }
   m_file = nullptr;
   m_directory.clear();
+  m_compressor.reset();
   m_error = savedError;
   return ok;
 }
@@ -578,13 +601,39 @@ struct CZipReader::ReadState {
   std::uint64_t produced = 0;
   std::uint32_t crc = 0;
   std::unique_ptr<CZipCryptKeys> keys;
-  z_stream stream{};
   bool inflating = false;
   bool streamEnded = false;
   bool finished = false;
   bool failed = false;
+};
+
+// Like the writer's compressor, one inflate stream and input buffer serve
+// every entry read from the archive.
+struct CZipReader::Decompressor {
+  Decompressor() = default;
+  Decompressor(const Decompressor&) = delete;
+  Decompressor& operator=(const Decompressor&) = delete;
+  ~Decompressor() {
+    if (ready) inflateEnd(&stream);
+  }
+  z_stream stream{};
+  bool ready = false;
   std::vector<unsigned char> input = std::vector<unsigned char>(kBufferSize);
 };
+
+bool CZipReader::StartDecompressor() {
+  if (m_decompressor && inflateReset(&m_decompressor->stream) == Z_OK) {
+    m_decompressor->stream.next_in = nullptr;
+    m_decompressor->stream.avail_in = 0;
+    return true;
+  }
+  m_decompressor.reset();
+  std::unique_ptr<Decompressor> fresh(new Decompressor);
+  if (inflateInit2(&fresh->stream, -MAX_WBITS) != Z_OK) return false;
+  fresh->ready = true;
+  m_decompressor = std::move(fresh);
+  return true;
+}
 
 CZipReader::CZipReader() = default;
 
@@ -620,6 +669,7 @@ void CZipReader::Close() {
   m_file = nullptr;
   m_entries.clear();
   m_current = 0;
+  m_decompressor.reset();
 }
 
 bool CZipReader::GoToFirstEntry() {
@@ -705,7 +755,7 @@ bool CZipReader::OpenEntry(const char* password) {
     state->remaining -= kEncryptionHeaderSize;
   }
   if (entry->method == Z_DEFLATED) {
-    if (inflateInit2(&state->stream, -MAX_WBITS) != Z_OK) return Fail("The decompressor could not be started.");
+    if (!StartDecompressor()) return Fail("The decompressor could not be started.");
     state->inflating = true;
   }
   m_read = std::move(state);
@@ -720,14 +770,15 @@ long CZipReader::FailRead(const std::string& text) {
 
 bool CZipReader::FillInput() {
   ReadState& state = *m_read;
-  std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(state.remaining, state.input.size()));
-  if (!ReadAt(m_file, state.position, state.input.data(), piece)) return false;
+  std::vector<unsigned char>& input = m_decompressor->input;
+  std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(state.remaining, input.size()));
+  if (!ReadAt(m_file, state.position, input.data(), piece)) return false;
   if (state.keys)
-    for (std::size_t i = 0; i < piece; ++i) state.input[i] = state.keys->Decrypt(state.input[i]);
+    for (std::size_t i = 0; i < piece; ++i) input[i] = state.keys->Decrypt(input[i]);
   state.position += piece;
   state.remaining -= piece;
-  state.stream.next_in = state.input.data();
-  state.stream.avail_in = static_cast<uInt>(piece);
+  m_decompressor->stream.next_in = input.data();
+  m_decompressor->stream.avail_in = static_cast<uInt>(piece);
   return true;
 }
 
@@ -767,25 +818,26 @@ long CZipReader::ReadEntry(void* buffer, std::size_t size) {
     produced = piece;
   } else {
     if (state.streamEnded) return FinishRead();
-    state.stream.next_out = out;
-    state.stream.avail_out = static_cast<uInt>(size);
+    z_stream& stream = m_decompressor->stream;
+    stream.next_out = out;
+    stream.avail_out = static_cast<uInt>(size);
     // Every pass reads input or lets inflate consume or produce, so the
     // loop ends; inflate reports when it can do neither.
-    while (state.stream.avail_out == size) {
-      if (state.stream.avail_in == 0 && state.remaining > 0 && !FillInput())
+    while (stream.avail_out == size) {
+      if (stream.avail_in == 0 && state.remaining > 0 && !FillInput())
         return FailRead("The archive is truncated: " + entry.name);
-      int result = inflate(&state.stream, Z_NO_FLUSH);
+      int result = inflate(&stream, Z_NO_FLUSH);
       if (result == Z_STREAM_END) {
         state.streamEnded = true;
         break;
       }
-      if (result == Z_BUF_ERROR && state.stream.avail_in == 0 && state.remaining == 0)
+      if (result == Z_BUF_ERROR && stream.avail_in == 0 && state.remaining == 0)
         return FailRead("The entry's data is shorter than its recorded size: " + entry.name);
       if (result != Z_OK)
         return FailRead(entry.IsEncrypted() ? "The entry's data is damaged (wrong password?): " + entry.name
                                             : "The entry's data is damaged: " + entry.name);
     }
-    produced = size - state.stream.avail_out;
+    produced = size - stream.avail_out;
     if (produced == 0) return FinishRead();
   }
   if (state.produced + produced > entry.uncompressedSize)
@@ -805,7 +857,6 @@ bool CZipReader::CloseEntry() {
     ok = Fail(state.entry->IsEncrypted() ? "CRC error (wrong password?) in " + state.entry->name
                                          : "CRC error in " + state.entry->name);
   }
-  if (m_read->inflating) inflateEnd(&m_read->stream);
   m_read.reset();
   return ok;
 }

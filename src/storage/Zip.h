@@ -75,11 +75,13 @@ class CZipWriter {
 
  private:
   struct EntryState;
+  struct Compressor;
 
   bool Fail(const std::string& text);
   bool Start(const std::string& path, bool append);
+  bool StartCompressor(int level);
   bool WriteBytes(const void* data, std::size_t size);
-  bool WriteCompressed(const unsigned char* data, std::size_t size);
+  bool WriteCompressed(unsigned char* data, std::size_t size);
   bool Deflate(int flush);
   void DropEntry();
 
@@ -90,6 +92,7 @@ class CZipWriter {
   std::uint32_t m_entryCount = 0;
   std::string m_comment;  // an appended-to archive's comment, kept
   std::unique_ptr<EntryState> m_entry;
+  std::unique_ptr<Compressor> m_compressor;  // kept from entry to entry
   std::string m_error;
 };
 
@@ -129,8 +132,10 @@ class CZipReader {
 
  private:
   struct ReadState;
+  struct Decompressor;
 
   bool Fail(const std::string& text);
+  bool StartDecompressor();
   long FailRead(const std::string& text);
   long FinishRead();
   bool FillInput();
@@ -140,5 +145,6 @@ class CZipReader {
   std::vector<ZipEntryInfo> m_entries;
   std::size_t m_current = 0;
   std::unique_ptr<ReadState> m_read;
+  std::unique_ptr<Decompressor> m_decompressor;  // kept from entry to entry
   std::string m_error;
 };

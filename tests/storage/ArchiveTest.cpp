@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Flags.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -295,7 +296,9 @@ TEST_F(ArchiveHostile, DamagedArchivesFailAndKeepTheTarget) {
   EXPECT_FALSE(cut.IsOpen());
   EXPECT_FALSE(cut.UnpackFile("a.txt", target));
 
-  // Corrupted entry data: the directory is intact, the CRC is not.
+  // Corrupted entry data: the directory is intact, the CRC is not. A
+  // target that didn't exist before isn't left behind half written.
+  std::string fresh = temp.Path() + "fresh\\";
   for (size_t offset : {size_t(60), bytes.size() / 3}) {
     std::string damaged = bytes;
     damaged[offset] = static_cast<char>(damaged[offset] ^ 0x55);
@@ -306,6 +309,12 @@ TEST_F(ArchiveHostile, DamagedArchivesFailAndKeepTheTarget) {
     EXPECT_FALSE(reader.UnpackFile("a.txt", target)) << offset;
     EXPECT_FALSE(reader.GetErrorText().empty());
     EXPECT_EQ("precious", ReadWholeFile(target));
+    EXPECT_FALSE(reader.UnpackFolder("", fresh)) << offset;
+    EXPECT_FALSE(reader.UnpackFile("a.txt", fresh + "b.txt")) << offset;
+    std::vector<std::string> left;
+    CDiskObject disk(false, NULL);
+    disk.ListAllFiles(fresh, left);
+    EXPECT_TRUE(left.empty()) << left.front();
   }
   WriteWholeFile(temp.Path() + "junk.zip", std::string(300, 'P'));
   ArchiveReader junk(temp.Path() + "junk.zip", true, NULL);
@@ -353,6 +362,122 @@ TEST_F(ArchiveOverwrite, CancelledQuestionStopsAndOverwriteAllReplacesReadOnly) 
   ArchiveReader all(archive, true, NULL);
   ASSERT_TRUE(all.UnpackFile("f.txt", target)) << all.GetErrorText();
   EXPECT_EQ("new", ReadWholeFile(target));
+}
+
+// ---------------------------------------------------------------- targets
+
+const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+const char kPendingRenames[] = "PendingFileRenameOperations";
+
+std::string ReadPendingRenames(bool& present) {
+  HKEY key;
+  present = false;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return std::string();
+  DWORD size = 0;
+  std::string data;
+  if (RegQueryValueExA(key, kPendingRenames, NULL, NULL, NULL, &size) == ERROR_SUCCESS) {
+    data.resize(size);
+    present = RegQueryValueExA(key, kPendingRenames, NULL, NULL,
+                               reinterpret_cast<BYTE*>(&data[0]), &size) == ERROR_SUCCESS;
+    data.resize(present ? size : 0);
+  }
+  RegCloseKey(key);
+  return data;
+}
+
+void RestorePendingRenames(bool present, const std::string& data) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return;
+  if (present)
+    RegSetValueExA(key, kPendingRenames, 0, REG_MULTI_SZ,
+                   reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+  else
+    RegDeleteValueA(key, kPendingRenames);
+  RegCloseKey(key);
+}
+
+using ArchiveTargets = ArchiveTestBase;
+
+TEST_F(ArchiveTargets, TargetInUseIsReplacedAtTheNextRestart) {
+  std::string archive = temp.Path() + "restore.zip";
+  WriteRawArchive(archive, {{"t.txt", "new"}});
+  std::string folder = temp.Path() + "t\\";
+  CreateDirectoryA(folder.c_str(), NULL);
+  WriteWholeFile(folder + "t.txt", "old");
+
+  bool hadPending;
+  std::string pending = ReadPendingRenames(hadPending);
+  bool unpacked;
+  std::string error;
+  {
+    CHandle held(CreateFileA((folder + "t.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL));
+    ASSERT_TRUE(held.Valid());
+    ArchiveReader reader(archive, true, NULL);
+    unpacked = reader.UnpackFile("t.txt", folder + "t.txt");
+    error = reader.GetErrorText();
+  }
+  bool nowPending;
+  std::string renames = ReadPendingRenames(nowPending);
+  RestorePendingRenames(hadPending, pending);
+  bool rebootNeeded = RebootNeeded();
+  SetRebootNeeded(false);
+
+  EXPECT_TRUE(unpacked) << error;
+  EXPECT_EQ("old", ReadWholeFile(folder + "t.txt"));
+  std::vector<std::string> files;
+  CDiskObject disk(false, NULL);
+  disk.ListAllFiles(folder, files);
+  ASSERT_EQ(2u, files.size());
+  std::string temporary = files[0] == "t.txt" ? files[1] : files[0];
+  EXPECT_EQ(0u, temporary.find("FIU"));
+  EXPECT_EQ("new", ReadWholeFile(folder + temporary));
+  EXPECT_TRUE(rebootNeeded);
+  EXPECT_NE(std::string::npos, renames.find(temporary));
+}
+
+TEST_F(ArchiveTargets, AFolderInTheWayFailsWithoutAQuestion) {
+  std::string archive = temp.Path() + "restore.zip";
+  WriteRawArchive(archive, {{"f.txt", "new"}});
+  CreateDirectoryA((temp.Path() + "f.txt").c_str(), NULL);
+  ArchiveReader reader(archive, false, NULL);
+  OverwriteScript script;
+  script.answers = {OverwriteYes};
+  reader.SetOverwriteQuestion(OverwriteScript::Ask, &script);
+  EXPECT_FALSE(reader.UnpackFile("f.txt", temp.Path() + "f.txt"));
+  EXPECT_TRUE(script.asked.empty());
+  EXPECT_NE(std::string::npos, reader.GetErrorText().find("f.txt")) << reader.GetErrorText();
+  EXPECT_FALSE(UnpackCancel);
+}
+
+// Gives the password, and before the second entry removes the folder the
+// first one went to.
+struct FolderRemover {
+  std::string folder;
+  int asked = 0;
+  bool removed = false;
+  static bool Ask(const std::string&, std::string& password, void* data) {
+    auto* self = static_cast<FolderRemover*>(data);
+    if (++self->asked == 2)
+      self->removed = DeleteFileA((self->folder + "\\1.txt").c_str()) &&
+                      RemoveDirectoryA(self->folder.c_str());
+    password = "pw";
+    return true;
+  }
+};
+
+TEST_F(ArchiveTargets, AFolderRemovedDuringAnUnpackIsMadeAgain) {
+  std::string archive = temp.Path() + "restore.zip";
+  WriteRawArchive(archive, {{"E\\Sub\\1.txt", "one"}, {"E\\Sub\\2.txt", "two"}}, "pw");
+  std::string target = temp.Path() + "out\\";
+  ArchiveReader reader(archive, false, NULL);
+  FolderRemover remover;
+  remover.folder = target + "Sub";
+  reader.SetPasswordQuestion(FolderRemover::Ask, &remover);
+  ASSERT_TRUE(reader.UnpackFolder("E\\", target)) << reader.GetErrorText();
+  EXPECT_TRUE(remover.removed);
+  EXPECT_EQ("two", ReadWholeFile(target + "Sub\\2.txt"));
 }
 
 // ---------------------------------------------------------------- cancel flags

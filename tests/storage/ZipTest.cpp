@@ -235,6 +235,88 @@ TEST_F(ZipTest, EveryLevelWithAndWithoutPasswordReadsBack) {
   EXPECT_EQ(nullptr, reader.GetCurrentEntry());
 }
 
+// The bytes an entry's data takes in the archive, as written.
+std::string EntryPayload(const std::string& path, const std::string& name) {
+  CZipReader reader;
+  if (!reader.Open(path) || !reader.LocateEntry(name, true)) return "(missing)";
+  const ZipEntryInfo* info = reader.GetCurrentEntry();
+  std::size_t start = info->localHeaderOffset + 30 + info->name.size();
+  return ReadBytes(path).substr(start, info->compressedSize);
+}
+
+TEST_F(ZipTest, EveryEntryIsCompressedAsIfItWereTheFirst) {
+  // One compressor serves the whole archive. Entries share their opening
+  // bytes, so history carried over from an earlier entry would show, and
+  // so would a level kept from the one before.
+  const int levels[] = {9, 9, 1, 6, 0, -1, 9, 3};
+  std::vector<std::string> data;
+  for (std::size_t i = 0; i < std::size(levels); ++i) data.push_back(SampleData(9000 + 2500 * i, 7));
+  std::string path = PathOf("shared.zip");
+  CZipWriter writer;
+  ASSERT_TRUE(writer.Create(path));
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    if (i == 4) {  // a failed entry in between leaves nothing behind either
+      ASSERT_TRUE(writer.OpenEntry(NewEntry("failed", "promised", levels[i], "pw")));
+      ASSERT_TRUE(writer.WriteEntry(data[i].data(), data[i].size()));
+      EXPECT_FALSE(writer.CloseEntry());
+    }
+    ASSERT_TRUE(AddEntry(writer, NewEntry(std::to_string(i), data[i], levels[i]), data[i])) << writer.GetErrorText();
+  }
+  ASSERT_TRUE(writer.Close());
+
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    std::string alone = PathOf("alone.zip");
+    CZipWriter single;
+    ASSERT_TRUE(single.Create(alone));
+    ASSERT_TRUE(AddEntry(single, NewEntry(std::to_string(i), data[i], levels[i]), data[i]));
+    ASSERT_TRUE(single.Close());
+    EXPECT_EQ(EntryPayload(alone, std::to_string(i)), EntryPayload(path, std::to_string(i))) << "level " << levels[i];
+  }
+  CZipReader reader;
+  ASSERT_TRUE(reader.Open(path));
+  EXPECT_EQ(data.size(), reader.GetEntryCount());
+  for (std::size_t i = 0; i < data.size(); ++i) {
+    std::string back;
+    ASSERT_TRUE(reader.LocateEntry(std::to_string(i), true));
+    EXPECT_TRUE(ReadCurrent(reader, back)) << reader.GetErrorText();
+    EXPECT_EQ(data[i], back);
+  }
+}
+
+TEST_F(ZipTest, EntriesReadCleanlyAfterDamagedOrUnfinishedOnes) {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i * 31) + " of the settings\n";
+  RawEntry damaged = Deflated("damaged.txt", text);
+  damaged.payload[3] = static_cast<char>(damaged.payload[3] ^ 0x5A);
+  RawEntry cut = Deflated("cut.txt", text);
+  cut.payload.resize(cut.payload.size() / 2);
+  cut.compressedSize = static_cast<std::uint32_t>(cut.payload.size());
+  std::string path = PathOf("mixed.zip");
+  WriteBytes(path, BuildArchive({Deflated("first.txt", text), damaged, cut, Stored("stored.txt", "plain"),
+                                 Deflated("last.txt", text + "end")}));
+
+  CZipReader reader;
+  ASSERT_TRUE(reader.Open(path)) << reader.GetErrorText();
+  ASSERT_TRUE(reader.LocateEntry("first.txt", true));
+  ASSERT_TRUE(reader.OpenEntry());
+  char some[100];
+  EXPECT_EQ(100, reader.ReadEntry(some, sizeof some));  // left unfinished
+  std::string back;
+  ASSERT_TRUE(reader.LocateEntry("damaged.txt", true));
+  EXPECT_FALSE(ReadCurrent(reader, back));
+  ASSERT_TRUE(reader.LocateEntry("cut.txt", true));
+  EXPECT_FALSE(ReadCurrent(reader, back));
+  ASSERT_TRUE(reader.LocateEntry("stored.txt", true));
+  EXPECT_TRUE(ReadCurrent(reader, back));
+  EXPECT_EQ("plain", back);
+  ASSERT_TRUE(reader.LocateEntry("last.txt", true));
+  EXPECT_TRUE(ReadCurrent(reader, back)) << reader.GetErrorText();
+  EXPECT_EQ(text + "end", back);
+  ASSERT_TRUE(reader.LocateEntry("first.txt", true));
+  EXPECT_TRUE(ReadCurrent(reader, back)) << reader.GetErrorText();
+  EXPECT_EQ(text, back);
+}
+
 TEST_F(ZipTest, EmptyEntriesAndEmptyArchivesAreValid) {
   std::string path = PathOf("empty.zip");
   CZipWriter writer;
