@@ -61,6 +61,40 @@ CTemporaryFolder::~CTemporaryFolder() {
   RemoveTree(m_path);
 }
 
+namespace {
+const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
+const char kPendingRenames[] = "PendingFileRenameOperations";
+}  // namespace
+
+std::string ReadPendingRenames(bool& present) {
+  HKEY key;
+  present = false;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return std::string();
+  DWORD size = 0;
+  std::string data;
+  if (RegQueryValueExA(key, kPendingRenames, NULL, NULL, NULL, &size) == ERROR_SUCCESS) {
+    data.resize(size);
+    present = RegQueryValueExA(key, kPendingRenames, NULL, NULL,
+                               reinterpret_cast<BYTE*>(&data[0]), &size) == ERROR_SUCCESS;
+    data.resize(present ? size : 0);
+  }
+  RegCloseKey(key);
+  return data;
+}
+
+void RestorePendingRenames(bool present, const std::string& data) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return;
+  if (present)
+    RegSetValueExA(key, kPendingRenames, 0, REG_MULTI_SZ,
+                   reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()));
+  else
+    RegDeleteValueA(key, kPendingRenames);
+  RegCloseKey(key);
+}
+
 std::string ReadWholeFile(const std::string& path) {
   FILE* file = fopen(path.c_str(), "rb");
   if (file == nullptr) return std::string();

@@ -72,6 +72,11 @@ void WriteWholeFile(const std::string& path, const std::string& data);
 bool FileExists(const std::string& path);
 // Removes a registry key with everything below it ("HKEY_CURRENT_USER\...").
 void DeleteKeyTree(const std::string& path);
+// The restart's pending renames (PendingFileRenameOperations), read and
+// put back as found, so that no later restart of the prefix acts on what a
+// test arranged.
+std::string ReadPendingRenames(bool& present);
+void RestorePendingRenames(bool present, const std::string& data);
 // The folder of the running test program, with a trailing backslash.
 std::string ProgramFolder();
 // Splits text into lines at "\r\n".
