@@ -68,25 +68,6 @@ std::string FolderPart(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-bool IsInUse(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_USER_MAPPED_FILE;
-}
-
-std::string SystemMessage(DWORD code) {
-  char* buffer = nullptr;
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                NULL, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                reinterpret_cast<char*>(&buffer), 0, NULL);
-  std::string text;
-  if (length > 0 && buffer != nullptr) text.assign(buffer, length);
-  if (buffer != nullptr) LocalFree(buffer);
-  const char* blanks = " \t\r\n";
-  size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return "Error " + std::to_string(code);
-  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
-}
-
 // The absolute form of a path; empty when it can't be had.
 std::string AbsolutePath(const std::string& path) {
   if (path.empty()) return std::string();

@@ -54,10 +54,6 @@ bool IsEmptySearch(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES;
 }
 
-bool IsInUse(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_USER_MAPPED_FILE;
-}
-
 bool IsNetworkPath(const std::string& path) {
   return path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
 }
@@ -112,6 +108,12 @@ std::string CurrentFolder() {
   return folder;
 }
 
+}  // namespace
+
+bool IsInUse(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_USER_MAPPED_FILE;
+}
+
 std::string SystemMessage(DWORD code) {
   char* buffer = nullptr;
   DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -126,8 +128,6 @@ std::string SystemMessage(DWORD code) {
   if (first == std::string::npos) return "Error " + std::to_string(code);
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
-
-}  // namespace
 
 CDiskObject::CDiskObject(HWND progressLabel, bool overwriteAll, HWND owner)
     : m_owner(owner),

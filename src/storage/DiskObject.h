@@ -22,6 +22,11 @@ inline std::uint64_t CombineSize(DWORD high, DWORD low) {
   return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
+// Whether an open failed because another program holds the file.
+bool IsInUse(DWORD error);
+// The system's text for an error code, trimmed; "Error <code>" without one.
+std::string SystemMessage(DWORD code);
+
 class CDiskObject {
  public:
   CDiskObject(HWND progressLabel, bool overwriteAll, HWND owner);
