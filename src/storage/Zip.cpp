@@ -352,7 +352,10 @@ bool CZipWriter::Start(const std::string& path, bool append) {
     // repeats every old record, so the file never ends up shorter and no
     // stale tail can follow the new end record. That only holds when the
     // old directory and end record are the last things in the file.
-    if (directory.offset + directory.size != directory.endPosition || directory.archiveEnd != size) {
+    // Records beyond the end record's count would be dropped, and the
+    // shorter new directory would leave the old end record behind it.
+    if (directory.offset + directory.size != directory.endPosition || directory.archiveEnd != size ||
+        directory.records.size() != directory.size) {
       std::fclose(existing);
       return Fail("New entries can't be added to this archive: it holds data the writer would overwrite.");
     }

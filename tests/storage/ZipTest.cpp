@@ -386,7 +386,13 @@ TEST_F(ZipTest, CreateAfterRefusesFilesItWouldDamage) {
   WriteBytes(notZip, "These are notes, not an archive. Keep them.");
   std::string trailing = PathOf("trailing.zip");
   WriteBytes(trailing, BuildArchive({Stored("a", "A")}) + "junk after the end");
-  for (const std::string& path : {notZip, trailing}) {
+  // An end record that counts fewer entries than its directory holds.
+  std::string undercounted = PathOf("undercounted.zip");
+  std::string bytes = BuildArchive({Stored("a", "A"), Stored("b", "B")});
+  bytes[bytes.size() - 22 + 8] = 1;
+  bytes[bytes.size() - 22 + 10] = 1;
+  WriteBytes(undercounted, bytes);
+  for (const std::string& path : {notZip, trailing, undercounted}) {
     std::string before = ReadBytes(path);
     CZipWriter writer;
     EXPECT_FALSE(writer.CreateAfter(path)) << path;
