@@ -17,6 +17,7 @@
 #include "storage/DiskObject.h"
 #include "system/ItemSelection.h"
 #include "system/RunningPrograms.h"
+#include "system/Win32Handle.h"
 
 namespace {
 
@@ -54,14 +55,12 @@ bool IsFolder(const std::string& path) {
 // The names directly inside a folder.
 std::vector<std::string> NamesIn(const std::string& folder) {
   std::vector<std::string> names;
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((folder + "*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return names;
+  CFind find(folder + "*");
+  if (!find.Valid()) return names;
   do {
-    std::string name = data.cFileName;
+    std::string name = find.Name();
     if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(find, &data));
-  FindClose(find);
+  } while (find.Next());
   return names;
 }
 

@@ -96,25 +96,6 @@ bool IsDeviceName(const std::string& component) {
   return false;
 }
 
-class CFind {
- public:
-  explicit CFind(const std::string& pattern)
-      : m_handle(FindFirstFileA(pattern.c_str(), &m_data)) {}
-  CFind(const CFind&) = delete;
-  CFind& operator=(const CFind&) = delete;
-  ~CFind() {
-    if (Valid()) FindClose(m_handle);
-  }
-  bool Valid() const { return m_handle != INVALID_HANDLE_VALUE; }
-  bool Next() { return FindNextFileA(m_handle, &m_data) != 0; }
-  std::string Name() const { return m_data.cFileName; }
-  bool IsFolder() const { return (m_data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
-
- private:
-  WIN32_FIND_DATAA m_data;
-  HANDLE m_handle;
-};
-
 bool HoldsBackupSet(const std::string& folder) {
   return GetFileAttributesA((folder + "restore.zip").c_str()) != INVALID_FILE_ATTRIBUTES ||
          GetFileAttributesA((folder + "restore.xml").c_str()) != INVALID_FILE_ATTRIBUTES;

@@ -26,27 +26,6 @@ const DWORD kBlockSize = 65536;
 // GetTempFileName appends up to 14 characters to the folder.
 const size_t kTempNameRoom = 14;
 
-// Owns one FindFirstFile search.
-class CFind {
- public:
-  explicit CFind(const std::string& pattern)
-      : m_handle(FindFirstFileA(pattern.c_str(), &m_data)) {}
-  CFind(const CFind&) = delete;
-  CFind& operator=(const CFind&) = delete;
-  ~CFind() {
-    if (Valid()) FindClose(m_handle);
-  }
-  bool Valid() const { return m_handle != INVALID_HANDLE_VALUE; }
-  bool Next() { return FindNextFileA(m_handle, &m_data) != 0; }
-  const WIN32_FIND_DATAA& Data() const { return m_data; }
-  std::string Name() const { return m_data.cFileName; }
-  bool IsFolder() const { return (m_data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
-
- private:
-  WIN32_FIND_DATAA m_data;
-  HANDLE m_handle;
-};
-
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
 // A search that matched nothing is an empty listing, not a failure.

@@ -1,7 +1,9 @@
-// Owns one kernel object handle and closes it on every path.
+// Owners of Win32 handles that close them on every path.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 class CHandle {
  public:
@@ -30,4 +32,25 @@ class CHandle {
 
  private:
   HANDLE m_handle = NULL;
+};
+
+// Owns one FindFirstFile search.
+class CFind {
+ public:
+  explicit CFind(const std::string& pattern)
+      : m_handle(FindFirstFileA(pattern.c_str(), &m_data)) {}
+  CFind(const CFind&) = delete;
+  CFind& operator=(const CFind&) = delete;
+  ~CFind() {
+    if (Valid()) FindClose(m_handle);
+  }
+  bool Valid() const { return m_handle != INVALID_HANDLE_VALUE; }
+  bool Next() { return FindNextFileA(m_handle, &m_data) != 0; }
+  const WIN32_FIND_DATAA& Data() const { return m_data; }
+  std::string Name() const { return m_data.cFileName; }
+  bool IsFolder() const { return (m_data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+
+ private:
+  WIN32_FIND_DATAA m_data;
+  HANDLE m_handle;
 };
