@@ -264,6 +264,21 @@ bool EnsureTaskScheduler() {
   return EnsureSchedulerService();
 }
 
+// The scheduler service reads a task's file when it changes, so deleting or
+// saving right after another change can meet the file still open there: a
+// failed step is tried again for a short while.
+template <class Step>
+HRESULT WithRetries(Step step) {
+  HRESULT result = step();
+  for (int attempt = 1; FAILED(result) && result != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) &&
+                        attempt < 20;
+       ++attempt) {
+    Sleep(50);
+    result = step();
+  }
+  return result;
+}
+
 bool CreateScheduledTask(const ScheduledTask& description, const SYSTEMTIME& start) {
   CComSession com;
   if (!com.Ready()) return false;
@@ -272,10 +287,11 @@ bool CreateScheduledTask(const ScheduledTask& description, const SYSTEMTIME& sta
     CComRef<ITaskScheduler> scheduler;
     if (!CreateTaskScheduler(scheduler)) return false;
     CWideText name(description.name);
-    HRESULT deleted = scheduler->Delete(name.Get());
+    HRESULT deleted = WithRetries([&] { return scheduler->Delete(name.Get()); });
     if (FAILED(deleted) && deleted != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return false;
-    if (FAILED(scheduler->NewWorkItem(name.Get(), CLSID_CTask, IID_ITask,
-                                      task.ReceiveUnknown())))
+    if (FAILED(WithRetries([&] {
+          return scheduler->NewWorkItem(name.Get(), CLSID_CTask, IID_ITask, task.ReceiveUnknown());
+        })))
       return false;
   }
   if (!DescribeTask(task.Get(), description)) return false;
@@ -287,7 +303,7 @@ bool CreateScheduledTask(const ScheduledTask& description, const SYSTEMTIME& sta
   }
   CComRef<IPersistFile> file;
   if (FAILED(task->QueryInterface(IID_IPersistFile, file.ReceiveVoid()))) return false;
-  return SUCCEEDED(file->Save(NULL, TRUE));
+  return SUCCEEDED(WithRetries([&] { return file->Save(NULL, TRUE); }));
 }
 
 bool CreateScheduledTask(const ScheduledTask& description) {
