@@ -2,6 +2,7 @@
 
 #include <conio.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +48,7 @@ CSystemInteraction g_systemInteraction;
 CInteraction* g_interaction = &g_systemInteraction;
 
 FILE* g_log = nullptr;
+std::atomic<unsigned> g_itemErrors{0};
 HMODULE g_shellLibrary = NULL;
 FolderPathFunction g_folderPath = nullptr;
 
@@ -116,6 +118,15 @@ void WriteLog(const std::string& text) {
   fwrite(entry.data(), 1, entry.size(), g_log);
   fflush(g_log);
 }
+
+void LogItemError(const std::string& text) {
+  ++g_itemErrors;
+  WriteLog(text);
+}
+
+unsigned ItemErrorCount() { return g_itemErrors; }
+
+void ResetItemErrors() { g_itemErrors = 0; }
 
 int Ask(HWND owner, const std::string& text, const std::string& caption, UINT style) {
   if (WizardMode()) return Interaction().ShowMessageBox(owner, text, caption, style);

@@ -35,6 +35,11 @@ enum OverwriteAnswer {
 void PrintMessage(const std::string& text);
 // A log entry whenever the log is open, whatever the mode.
 void WriteLog(const std::string& text);
+// A log entry for something a run could not save or restore; the count
+// tells the console whether the run finished whole.
+void LogItemError(const std::string& text);
+unsigned ItemErrorCount();
+void ResetItemErrors();
 // Returns the pressed button's code (IDOK, IDCANCEL, IDABORT, ...).
 int Ask(HWND owner, const std::string& text, const std::string& caption, UINT style);
 // Console overwrite question; false means cancel and leaves answer unchanged.

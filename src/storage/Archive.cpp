@@ -112,6 +112,15 @@ bool EntryFileTime(const ZipEntryInfo& entry, FILETIME& universal) {
          LocalFileTimeToFileTime(&local, &universal);
 }
 
+// The read-only, hidden, system and archive bits the packing stored with
+// the file, as an unpacked restore keeps them.
+void ApplyStoredAttributes(const ZipEntryInfo& entry, const std::string& path) {
+  const DWORD kept =
+      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+  DWORD attributes = entry.externalAttributes & kept;
+  if (attributes != 0) SetFileAttributesA(path.c_str(), attributes);
+}
+
 // A folder's desktop.ini is kept hidden and system, as Explorer keeps it.
 void MarkDesktopIni(const std::string& path) {
   if (path.size() > 11 && EqualNoCase(path.substr(path.size() - 11), kDesktopIni))
@@ -175,6 +184,7 @@ bool ArchiveWriter::Open(const std::string& archivePath, const std::string& base
     m_errorText = m_zip.GetErrorText();
     return false;
   }
+  m_path = path;
   if (baseFolder.empty())
     m_baseFolder = path.substr(0, path.find_last_of('\\') + 1);
   else
@@ -230,9 +240,12 @@ bool ArchiveWriter::AddFolder(const std::string& folder, const std::string& arch
   do {
     if (PackCancel) break;  // every further add would fail anyway
     std::string name = find.Name();
-    if (name.empty() || name[0] == '.') continue;
+    // Only the folder's own entries; ".purple" and the like are user data.
+    if (name.empty() || name == "." || name == "..") continue;
     if (!find.IsFolder()) {
-      AddFileAs(path + name, archiveFolder);
+      // A file gone since the listing leaves no error text and isn't missed.
+      if (!AddFileAs(path + name, archiveFolder) && !PackCancel && !m_errorText.empty())
+        m_failedFiles.push_back({path + name, m_errorText});
       continue;
     }
     if (!recursive) continue;
@@ -552,13 +565,16 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
       return false;
     }
     // In use: the complete copy takes its place at the next restart.
+    ApplyStoredAttributes(entry, written);
     if (!ReplaceOnReboot(written, target)) {
+      SetFileAttributesA(written.c_str(), FILE_ATTRIBUTE_NORMAL);
       m_errorText = SystemMessage(GetLastError());
       DeleteFileA(written.c_str());
       return false;
     }
     return true;
   }
+  ApplyStoredAttributes(entry, target);
   MarkDesktopIni(target);
   return true;
 }
@@ -576,6 +592,7 @@ bool ArchiveReader::UnpackToNewFile(const ZipEntryInfo& entry, const std::string
     DeleteFileA(target.c_str());
     return false;
   }
+  ApplyStoredAttributes(entry, target);
   MarkDesktopIni(target);
   return true;
 }

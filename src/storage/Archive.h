@@ -53,6 +53,8 @@ class ArchiveWriter {
   // Writes the central directory; true when that worked or nothing was open.
   bool Close();
   bool IsOpen() const { return m_zip.IsOpen(); }
+  // The archive file being written (absolute), or empty before Open.
+  const std::string& GetPath() const { return m_path; }
 
   // One file under its path relative to the base folder, or under its bare
   // file name. A path without a drive is taken relative to the base folder.
@@ -61,10 +63,13 @@ class ArchiveWriter {
   bool AddFileAs(const std::string& path, const std::string& archiveFolder,
                  const std::string& archiveName = std::string());
   // The files of a folder, with recursive also its subfolders, except
-  // dot-names, other backup sets and the excluded folder (a path ending with
-  // "\", or empty). Single files that fail don't fail the folder.
+  // other backup sets and the excluded folder (a path ending with "\", or
+  // empty). Single files that fail don't fail the folder; they are listed in
+  // FailedFiles.
   bool AddFolder(const std::string& folder, const std::string& archiveFolder, bool recursive,
                  const std::string& excluded = std::string());
+  const std::vector<CFailedFile>& FailedFiles() const { return m_failedFiles; }
+  void ClearFailedFiles() { m_failedFiles.clear(); }
 
   const std::string& GetErrorText() const { return m_errorText; }
   void SetErrorText(const std::string& text) { m_errorText = text; }
@@ -77,6 +82,7 @@ class ArchiveWriter {
   bool OpenSource(const std::string& path, CHandle& handle);
 
   CZipWriter m_zip;
+  std::string m_path;
   std::string m_baseFolder;  // ends with "\"
   std::optional<std::string> m_password;
   int m_level = -1;
@@ -84,6 +90,7 @@ class ArchiveWriter {
   HWND m_owner;
   std::string m_errorText;
   std::vector<unsigned char> m_block;  // one block of a source file
+  std::vector<CFailedFile> m_failedFiles;
 };
 
 // Asked for an encrypted entry's password; false when none is given.

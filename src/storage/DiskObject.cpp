@@ -397,8 +397,11 @@ bool CDiskObject::OpenFile(const std::string& path, bool forWriting, CHandle& ha
 
     m_lastOpenError = error;
     SetSystemError(error, std::string(forWriting ? kOpenForWriting : kOpenForReading) + path + ".");
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || IsInUse(error) ||
-        EndsWithNoCase(path, kDesktopIni))
+    // A target in use is replaced at the next restart; a source in use is a
+    // file the copy would silently lack, so it gets the question like any
+    // other file that can't be read.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+        (forWriting && IsInUse(error)) || EndsWithNoCase(path, kDesktopIni))
       return true;
 
     // Retry opens the same way again, so a file that has appeared in the
@@ -412,6 +415,7 @@ bool CDiskObject::OpenFile(const std::string& path, bool forWriting, CHandle& ha
 }
 
 bool CDiskObject::CopyOneFile(const std::string& source, const std::string& target) {
+  m_sourceUnread = false;
   if (m_cancelled) return false;
   DWORD attributes = GetFileAttributesA(source.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -423,7 +427,15 @@ bool CDiskObject::CopyOneFile(const std::string& source, const std::string& targ
   // touched, so a source that can't be read never empties a target.
   CHandle input;
   if (!OpenFile(source, false, input)) return false;
-  if (!input.Valid()) return true;
+  if (!input.Valid()) {
+    // Gone meanwhile, or a desktop.ini: nothing worth reporting. Anything
+    // else was ignored by the user and is missing from the copy.
+    if (m_lastOpenError == ERROR_FILE_NOT_FOUND || m_lastOpenError == ERROR_PATH_NOT_FOUND ||
+        EndsWithNoCase(source, kDesktopIni))
+      return true;
+    m_sourceUnread = true;
+    return false;
+  }
   std::vector<char> buffer(kBlockSize);
   DWORD got = 0;
   if (!ReadFile(input.Get(), buffer.data(), kBlockSize, &got, NULL)) {
@@ -580,8 +592,11 @@ bool CDiskObject::CopyFolderFiles(const std::string& sourceFolder,
   if (!CreateFolderTree(to)) return false;
   for (const std::string& name : names) {
     ShowProgress(name);
-    if (!CopyOneFile(from + name, to + name)) return false;
+    if (CopyOneFile(from + name, to + name)) continue;
+    if (!m_sourceUnread || m_cancelled) return false;
+    m_failedFiles.push_back({from + name, m_errorText});
   }
+  m_errorText.clear();
   return true;
 }
 

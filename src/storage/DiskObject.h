@@ -22,6 +22,12 @@ inline std::uint64_t CombineSize(DWORD high, DWORD low) {
   return (static_cast<std::uint64_t>(high) << 32) | low;
 }
 
+// A file a folder copy had to leave out, and why.
+struct CFailedFile {
+  std::string path;
+  std::string error;
+};
+
 // Whether an open failed because another program holds the file.
 bool IsInUse(DWORD error);
 // The system's text for an error code, trimmed; "Error <code>" without one.
@@ -70,6 +76,12 @@ class CDiskObject {
   bool CopyFolderTree(const std::string& sourceFolder, const std::string& targetFolder,
                       const std::string& excluded);
 
+  // The files the folder copies since the last clear left out because they
+  // couldn't be read (held by another program, say, and not retried); the
+  // rest of each folder was still copied.
+  const std::vector<CFailedFile>& FailedFiles() const { return m_failedFiles; }
+  void ClearFailedFiles() { m_failedFiles.clear(); }
+
   // Removing.
   bool RemoveFile(const std::string& path);
   bool RemoveFolderFiles(const std::string& folder);
@@ -113,4 +125,8 @@ class CDiskObject {
   // the last open found one.
   bool m_keepExisting = false;
   bool m_openedExisting = false;
+  // The last CopyOneFile failed only because its source couldn't be opened:
+  // a folder copy leaves that file out and goes on.
+  bool m_sourceUnread = false;
+  std::vector<CFailedFile> m_failedFiles;
 };

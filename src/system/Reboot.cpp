@@ -28,8 +28,9 @@ std::string WindowsFolder() {
 
 }  // namespace
 
-bool ReplaceOnReboot(const std::string& source, const std::string& target) {
-  SetRebootNeeded(true);
+namespace {
+
+bool ArrangeReplacement(const std::string& source, const std::string& target) {
   if (IsWindowsVersion(kWindows95Family)) {
     std::string shortSource = ShortPath(source);
     std::string shortTarget = ShortPath(target);
@@ -38,9 +39,20 @@ bool ReplaceOnReboot(const std::string& source, const std::string& target) {
     return WritePrivateProfileStringA("rename", shortTarget.c_str(), shortSource.c_str(),
                                       (windows + "\\WININIT.INI").c_str()) != FALSE;
   }
-  // The old file goes first, then the new copy takes its name.
-  if (!MoveFileExA(target.c_str(), NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) return false;
-  return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+  // One request that renames the copy over the old file: two requests (a
+  // delete, then a rename) could leave the delete alone when the second
+  // one fails, and the restart would then remove the file.
+  return MoveFileExA(source.c_str(), target.c_str(),
+                     MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+}  // namespace
+
+bool ReplaceOnReboot(const std::string& source, const std::string& target) {
+  // Only an arranged replacement needs the restart.
+  if (!ArrangeReplacement(source, target)) return false;
+  SetRebootNeeded(true);
+  return true;
 }
 
 bool Reboot() {

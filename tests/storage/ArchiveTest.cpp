@@ -96,6 +96,8 @@ std::string MakeTree(const std::string& root) {
   CreateDirectoryA((root + "Skip").c_str(), NULL);
   WriteWholeFile(root + "top.txt", "top");
   WriteWholeFile(root + ".profile", "hidden");
+  CreateDirectoryA((root + ".purple").c_str(), NULL);
+  WriteWholeFile(root + ".purple\\prefs.xml", "<pref/>");
   WriteWholeFile(root + "Doc\\a.txt", "alpha");
   WriteWholeFile(root + "Doc\\Deep\\b.bin", std::string(200000, '\x5a') + "tail");
   WriteWholeFile(root + "Doc\\Deep\\Deeper\\c.txt", "");
@@ -148,15 +150,19 @@ TEST_F(ArchivePackNames, AppendKeepsEarlierEntries) {
   EXPECT_EQ((std::vector<std::string>{"one.txt", "two.txt"}), EntryNames(archive));
 }
 
-TEST_F(ArchivePackNames, FolderWalkLeavesOutDotNamesSetsAndTheExcludedFolder) {
+// Dot-files and dot-folders are user data like any other ("." and ".."
+// aside); other sets and the excluded folder stay out.
+TEST_F(ArchivePackNames, FolderWalkKeepsDotNamesAndLeavesOutSetsAndTheExcludedFolder) {
   std::string root = MakeTree(temp.Path() + "src\\");
   std::string archive = temp.Path() + "restore.zip";
   ArchiveWriter writer(archive, "", false, std::nullopt, 9, NULL);
   ASSERT_TRUE(writer.AddFolder(root, "Entry", true, root + "Skip\\"));
   ASSERT_TRUE(writer.Close());
-  EXPECT_EQ((std::vector<std::string>{"Entry\\Doc\\Deep\\Deeper\\c.txt", "Entry\\Doc\\Deep\\b.bin",
+  EXPECT_EQ((std::vector<std::string>{"Entry\\.profile", "Entry\\.purple\\prefs.xml",
+                                      "Entry\\Doc\\Deep\\Deeper\\c.txt", "Entry\\Doc\\Deep\\b.bin",
                                       "Entry\\Doc\\a.txt", "Entry\\top.txt"}),
             EntryNames(archive));
+  EXPECT_TRUE(writer.FailedFiles().empty());
 }
 
 // ---------------------------------------------------------------- round trip
@@ -169,6 +175,8 @@ TEST_P(ArchiveRoundTrip, TreeComesBackElsewhereWithContentsAndTimes) {
   std::string archive = temp.Path() + "restore.zip";
   std::optional<std::string> password;
   if (withPassword) password = "s3cret";
+  const DWORD kProtected = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  SetFileAttributesA((root + "top.txt").c_str(), kProtected);
   {
     ArchiveWriter writer(archive, "", false, password, -1, NULL);
     ASSERT_TRUE(writer.AddFolder(root, "Entry", true));
@@ -181,10 +189,13 @@ TEST_P(ArchiveRoundTrip, TreeComesBackElsewhereWithContentsAndTimes) {
   std::string target = temp.Path() + "out\\";
   ASSERT_TRUE(reader.UnpackFolder("Entry\\", target)) << reader.GetErrorText();
 
-  for (const char* name : {"top.txt", "Skip\\s.txt", "Doc\\a.txt", "Doc\\Deep\\b.bin", "Doc\\Deep\\Deeper\\c.txt"})
+  for (const char* name : {"top.txt", ".profile", ".purple\\prefs.xml", "Skip\\s.txt", "Doc\\a.txt",
+                           "Doc\\Deep\\b.bin", "Doc\\Deep\\Deeper\\c.txt"})
     EXPECT_EQ(ReadWholeFile(root + name), ReadWholeFile(target + name)) << name;
-  EXPECT_FALSE(FileExists(target + ".profile"));
-  EXPECT_EQ(withPassword ? 5u : 0u, script.asked.size());  // once per file
+  EXPECT_EQ(withPassword ? 7u : 0u, script.asked.size());  // once per file
+  // The attributes stored with a file come back with it.
+  EXPECT_EQ(kProtected, GetFileAttributesA((target + "top.txt").c_str()) & kProtected);
+  EXPECT_EQ(0u, GetFileAttributesA((target + "Doc\\a.txt").c_str()) & kProtected);
 
   WIN32_FILE_ATTRIBUTE_DATA source, copy;
   ASSERT_TRUE(GetFileAttributesExA((root + "Doc\\a.txt").c_str(), GetFileExInfoStandard, &source));

@@ -197,18 +197,49 @@ TEST_F(DiskTest, TargetInUseIsReplacedAtTheNextRestart) {
   EXPECT_EQ("new", ReadWholeFile(Path("t\\") + temporary));
   EXPECT_TRUE(RebootNeeded());
   EXPECT_NE(std::string::npos, renames.find(temporary));
+  // One request renames the copy over the target ("!" replaces); no request
+  // deletes the target alone, which could outlive a failed rename.
+  std::string nul(1, '\0');
+  size_t request = renames.find(temporary + nul + "!\\??\\" + target + nul);
+  EXPECT_NE(std::string::npos, request);
+  EXPECT_EQ(renames.find(target), renames.rfind(target));
 }
 
-TEST_F(DiskTest, UnreadableSourceIsSkippedWithoutTouchingTheTarget) {
+// A source another program holds is asked about like any unreadable file;
+// ignoring it fails the copy (so the caller can report it) without
+// touching the target, and a folder copy goes on with its other files.
+TEST_F(DiskTest, SourceInUseIsAskedAboutAndReportedAsNotCopied) {
   std::string source = Make("s.txt", "new");
   std::string target = Make("t.txt", "old");
   disk.SetOverwriteMode(OverwriteYesToAll);
   CHandle held = HoldOpen(source);
   ASSERT_TRUE(held.Valid());
-  EXPECT_TRUE(disk.CopyOneFile(source, target));
+  boxes.QueueBoxAnswer(IDIGNORE);
+  EXPECT_FALSE(disk.CopyOneFile(source, target));
   EXPECT_EQ("old", ReadWholeFile(target));
   EXPECT_NE(std::string::npos, disk.GetErrorText().find("Couldn't open file for reading: " + source + "."));
-  EXPECT_TRUE(boxes.boxes.empty());
+  ASSERT_EQ(1u, boxes.boxes.size());
+  EXPECT_EQ("File open error", boxes.boxes[0].caption);
+  EXPECT_FALSE(disk.Cancelled());
+
+  Make("folder\\a.txt", "a");
+  Make("folder\\c.txt", "c");
+  std::string locked = Make("folder\\b.txt", "b");
+  CHandle lock = HoldOpen(locked);
+  boxes.QueueBoxAnswer(IDIGNORE);
+  EXPECT_TRUE(disk.CopyFolder(Path("folder"), Path("copy")));
+  EXPECT_EQ("a", ReadWholeFile(Path("copy\\a.txt")));
+  EXPECT_EQ("c", ReadWholeFile(Path("copy\\c.txt")));
+  EXPECT_FALSE(::FileExists(Path("copy\\b.txt")));
+  ASSERT_EQ(1u, disk.FailedFiles().size());
+  EXPECT_EQ(locked, disk.FailedFiles()[0].path);
+  EXPECT_NE(std::string::npos, disk.FailedFiles()[0].error.find("Couldn't open file for reading"));
+
+  // Abort ends the folder copy.
+  disk.ClearFailedFiles();
+  boxes.QueueBoxAnswer(IDABORT);
+  EXPECT_FALSE(disk.CopyFolder(Path("folder"), Path("copy2")));
+  EXPECT_TRUE(disk.Cancelled());
 }
 
 // An existing target is replaced only by a complete copy, made beside it
