@@ -76,6 +76,7 @@ const char kLogCookieTooLong[] = "Cookie left out: it is longer than 4095 charac
 const char kLogHistoryAddressTooLong[] =
     "History address left out: it is longer than 255 characters: ";
 const char kLogStoreNotCopied[] = "Mail store file not copied: ";
+const char kLogStoreWithoutFile[] = "Mail store left out: the profile names no file for store ";
 
 // ------------------------------------------------------------ small helpers
 
@@ -549,17 +550,27 @@ bool BackupMailProfile(const std::string& itemPath, ArchiveWriter& archive, CDis
   bool written = true;
   for (size_t i = 0; i < ids.size(); ++i) {
     std::string storePath;
-    if (ReadStorePath(profile, ids[i], storePath) != ValueRead::Ok) {
-      // A store without a file of its own (a server mailbox) can't be kept.
-      list.Close();
-      if (packed) disk.RemoveFile(listPath);
-      return false;
+    ValueRead read = ReadStorePath(profile, ids[i], storePath);
+    if (read == ValueRead::TooLong) {
+      LogItemError(kLogStoreNotCopied + storePath);
+      continue;
+    }
+    if (read != ValueRead::Ok || storePath.empty()) {
+      // A store without a file of its own (a server mailbox) has nothing to
+      // copy; the stores after it still do.
+      WriteLog(kLogStoreWithoutFile + ids[i]);
+      continue;
     }
     std::string fileName = StoreFileName(i);
     bool copied = packed ? archive.AddFileAs(storePath, itemFolder, fileName)
                          : disk.CopyFileAs(storePath, itemDirectory + fileName);
-    // The other stores are still worth keeping; the log says which one is missing.
-    if (!copied) WriteLog(kLogStoreNotCopied + storePath);
+    // The other stores are still worth keeping; the log says which one is
+    // missing, and the map names only stores the set really holds.
+    if (!copied) {
+      LogItemError(kLogStoreNotCopied + storePath + "\n" + disk.GetErrorText() +
+                   archive.GetErrorText());
+      continue;
+    }
     std::string stored = BlanksToEscapes(folders.Fold(storePath));
     if (std::fprintf(list.Get(), "%s %s %s\n", fileName.c_str(), ids[i].c_str(), stored.c_str()) <
         0)

@@ -16,6 +16,7 @@
 #include "storage/Archive.h"
 #include "storage/DiskObject.h"
 #include "support/TestSupport.h"
+#include "system/Win32Handle.h"
 
 namespace {
 
@@ -297,11 +298,30 @@ TEST_F(MailProfiles, BackupCopiesEveryStoreAndMapsItsPath) {
             ReadWholeFile(set + "Mail\\Item\\outlook.txt"));
   EXPECT_EQ(12u, SpecialItemSize(Item(), disk));
 
-  // A store with no file (a server mailbox) ends the item; what was copied stays.
+  // A store whose file can't be read (the mail program holds it) is logged
+  // and left out of the map, so a restore never points a profile at it.
+  ui.QueueBoxAnswer(IDIGNORE);  // the file question
+  {
+    CHandle held(CreateFileA(first.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL));
+    ASSERT_TRUE(held.Valid());
+    ResetItemErrors();
+    ASSERT_TRUE(Backup(Item(), false, "Held"));
+  }
+  EXPECT_EQ("Outook1.pst " + kSecondId + " " + Folded(second) + "\r\n",
+            ReadWholeFile(set + "Held\\outlook.txt")) << Log();
+  EXPECT_FALSE(FileExists(set + "Held\\Outook0.pst"));
+  EXPECT_NE(std::string::npos, Log().find("Mail store file not copied: " + first));
+  EXPECT_EQ(1u, ItemErrorCount());
+
+  // A store with no file (a server mailbox) is logged and skipped; the
+  // stores after it are still saved.
+  SetStores(Id(0xf0) + Id(0));
   RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(kProfileKey) + "\\" + kSecondId).c_str());
-  EXPECT_FALSE(Backup(Item(), true));
-  EXPECT_EQ("first", Packed("Item\\Outook0.pst"));
-  EXPECT_EQ("<missing>", Packed("Item\\outlook.txt"));
+  ASSERT_TRUE(Backup(Item(), true));
+  EXPECT_EQ("first", Packed("Item\\Outook1.pst"));
+  EXPECT_EQ("Outook1.pst " + kFirstId + " " + Folded(first) + "\r\n", Packed("Item\\outlook.txt"));
+  EXPECT_NE(std::string::npos,
+            Log().find("Mail store left out: the profile names no file for store " + kSecondId));
   EXPECT_FALSE(FileExists(set + "outlook.txt"));
   EXPECT_EQ(5u, SpecialItemSize(Item(), disk));  // a store without a path adds nothing
 }
