@@ -26,6 +26,10 @@ const char kCatalogueFile[] = "backup.xml";
 const char kSettingsFile[] = "restore.xml";
 const char kArchiveFile[] = "restore.zip";
 const char kRegistryFolder[] = "Registry";
+// A new archive written beside an existing one until it is complete.
+const char kArchivePrefix[] = "QMZ";
+// GetTempFileName appends up to 14 characters to the folder.
+const size_t kTempNameRoom = 14;
 
 const char kOpenBackupSettings[] = "Fatal error: failed to open backup settings!";
 const char kFolderExists[] =
@@ -110,15 +114,43 @@ std::optional<std::string> MakeWorkingFolder() {
   return std::nullopt;
 }
 
+// An archive already in the folder stays whole until the new one is: the
+// new one is written under a temporary name beside it.
+std::optional<std::string> ArchiveBuildPath(const std::string& folder) {
+  std::string archive = folder + kArchiveFile;
+  if (GetFileAttributesA(archive.c_str()) == INVALID_FILE_ATTRIBUTES) return archive;
+  char name[MAX_PATH];
+  if (folder.size() + kTempNameRoom >= MAX_PATH ||
+      GetTempFileNameA(folder.c_str(), kArchivePrefix, 0, name) == 0)
+    return std::nullopt;
+  return std::string(name);
+}
+
+// Puts the complete new archive in the old one's place.
+bool PutArchiveInPlace(const std::string& built, const std::string& folder) {
+  std::string archive = folder + kArchiveFile;
+  if (built == archive) return true;
+  SetFileAttributesA(archive.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (MoveFileExA(built.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  PrintMessage(kCreateArchive + SystemMessage(GetLastError()) + "\n");
+  return false;
+}
+
+RunOutcome Outcome(bool succeeded) {
+  if (!succeeded) return RunOutcome::Failed;
+  return ItemErrorCount() > 0 ? RunOutcome::Incomplete : RunOutcome::Succeeded;
+}
+
 }  // namespace
 
-void RunConsoleBackup(const std::string& path, bool compress, int level, bool passwordGiven,
-                      const std::string& password) {
+RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, bool passwordGiven,
+                            const std::string& password) {
+  ResetItemErrors();
   CDiskObject disk(true, NULL);
   Catalogue catalogue(CDiskObject::JoinPath(StartDirectory(), kCatalogueFile));
   if (!catalogue.Evaluate()) {
     PrintMessage(kOpenBackupSettings);
-    return;
+    return RunOutcome::Failed;
   }
   AddCustomEntries(catalogue);
   PrepareEntries(catalogue);
@@ -131,22 +163,28 @@ void RunConsoleBackup(const std::string& path, bool compress, int level, bool pa
   ArchiveWriter archive;
   std::optional<std::vector<std::string>> namesBefore;
   if (IsFolder(folder)) {
-    if (Ask(NULL, kFolderExists, kCaption, MB_YESNO) != IDYES) return;
+    if (Ask(NULL, kFolderExists, kCaption, MB_YESNO) != IDYES) return RunOutcome::Failed;
     namesBefore = NamesIn(folder);
   }
 
   if (!disk.CreateFolderTree(folder) ||
       !disk.CreateFolderTree(folder + kRegistryFolder + "\\")) {
     Ask(NULL, kCreateFolder + disk.GetErrorText(), kCaption, MB_OK | MB_ICONSTOP);
-    return;
+    return RunOutcome::Failed;
   }
+  std::string built;
   if (compress) {
     std::optional<std::string> secret;
     if (passwordGiven) secret = password;
-    if (!archive.Open(folder + kArchiveFile, folder, false, secret, level)) {
-      PrintMessage(kCreateArchive + archive.GetErrorText() + "\n");
-      return;
+    std::optional<std::string> buildPath = ArchiveBuildPath(folder);
+    if (!buildPath || !archive.Open(*buildPath, folder, false, secret, level)) {
+      PrintMessage(kCreateArchive +
+                   (buildPath ? archive.GetErrorText() : SystemMessage(GetLastError())) + "\n");
+      if (buildPath) DeleteFileA(buildPath->c_str());
+      RemoveFailedSet(disk, folder, namesBefore);
+      return RunOutcome::Failed;
     }
+    built = *buildPath;
   }
 
   PackCancel = false;
@@ -161,10 +199,14 @@ void RunConsoleBackup(const std::string& path, bool compress, int level, bool pa
     }
     disk.RemoveFolderTree(folder + kRegistryFolder + "\\");
   }
-  if (!succeeded || disk.Cancelled() || PackCancel) RemoveFailedSet(disk, folder, namesBefore);
+  succeeded = succeeded && !disk.Cancelled() && !PackCancel;
+  if (succeeded && compress) succeeded = PutArchiveInPlace(built, folder);
+  if (!succeeded) RemoveFailedSet(disk, folder, namesBefore);
+  return Outcome(succeeded);
 }
 
-void RunConsoleRestore(const std::string& path, const std::string& password) {
+RunOutcome RunConsoleRestore(const std::string& path, const std::string& password) {
+  ResetItemErrors();
   CDiskObject disk(true, NULL);
   disk.SetOverwriteQuestion(&AskBeforeOverwriting, nullptr);
   ArchiveReader archive;
@@ -180,13 +222,13 @@ void RunConsoleRestore(const std::string& path, const std::string& password) {
   if (packed) {
     if (!archive.Open(folder + kArchiveFile, false)) {
       PrintMessage(kInvalidRestoreFolder);
-      return;
+      return RunOutcome::Failed;
     }
     working = MakeWorkingFolder();
     if (!working) {
       WriteLog("Error: couldn't create a working folder in the temporary folder!");
       PrintMessage(kUnpackSettings);
-      return;
+      return RunOutcome::Failed;
     }
     setFolder = *working;
   }
@@ -195,18 +237,18 @@ void RunConsoleRestore(const std::string& path, const std::string& password) {
     if (packed) {
       if (!archive.UnpackFile(kSettingsFile, setFolder + kSettingsFile)) {
         PrintMessage(kUnpackSettings);
-        return;
+        return false;
       }
       if (!archive.UnpackFolder(std::string(kRegistryFolder) + "\\",
                                 setFolder + kRegistryFolder + "\\")) {
         PrintMessage(kUnpackRegistry);
-        return;
+        return false;
       }
     }
     catalogue.SetPath(CDiskObject::JoinPath(setFolder, kSettingsFile));
     if (!catalogue.Evaluate()) {
       PrintMessage(kOpenRestoreSettings);
-      return;
+      return false;
     }
     std::string missing = PrepareEntries(catalogue);
     for (const auto& entry : catalogue.Entries())
@@ -216,9 +258,10 @@ void RunConsoleRestore(const std::string& path, const std::string& password) {
     CheckRunningPrograms(catalogue);
     UnpackCancel = false;
     std::atomic<bool> stop{false};
-    RunRestore(disk, archive, packed, setFolder, stop, catalogue, NULL, NULL, NULL);
+    return RunRestore(disk, archive, packed, setFolder, stop, catalogue, NULL, NULL, NULL) &&
+           !disk.Cancelled() && !UnpackCancel;
   };
-  run();
+  bool succeeded = run();
 
   if (packed) {
     archive.Close();
@@ -227,4 +270,5 @@ void RunConsoleRestore(const std::string& path, const std::string& password) {
     disk.SetCancelled(false);
     disk.RemoveFolderTree(*working);
   }
+  return Outcome(succeeded);
 }

@@ -64,48 +64,59 @@ std::string CurrentDirectory() {
   return std::string(buffer, length);
 }
 
-void RunConsoleOperation(const CommandLine& line, const StartupOperations& operations) {
+const int kExitFailed = static_cast<int>(RunOutcome::Failed);
+
+// The exit status of the one operation the command line asks for.
+int RunConsoleOperation(const CommandLine& line, const StartupOperations& operations) {
   if (line.Has("/?") || line.Has("/h")) {
     PrintUsage();
   } else if (line.Has("/b")) {
     if (line.compress && (line.level > 9 || line.level < -1)) {
       PrintMessage(msg::kInvalidLevel);
-    } else if (line.passwordGiven && line.password.empty()) {
-      PrintMessage(msg::kInvalidPassword);
-    } else {
-      operations.runConsoleBackup(line.backupPath, line.compress, line.level, line.passwordGiven,
-                                  line.password);
-      PrintMessage(msg::kBackupFinished);
+      return kExitFailed;
     }
+    if (line.passwordGiven && line.password.empty()) {
+      PrintMessage(msg::kInvalidPassword);
+      return kExitFailed;
+    }
+    RunOutcome outcome = operations.runConsoleBackup(line.backupPath, line.compress, line.level,
+                                                     line.passwordGiven, line.password);
+    PrintMessage(msg::kBackupFinished);
+    return static_cast<int>(outcome);
   } else if (line.Has("/r")) {
     if (line.passwordGiven && line.password.empty()) {
       PrintMessage(msg::kInvalidPassword);
-    } else {
-      operations.runConsoleRestore(line.backupPath, line.password);
-      PrintMessage(msg::kRestoreFinished);
-      if (line.Has("/reboot") && RebootNeeded()) {
-        PrintMessage(msg::kRebooting);
-        operations.reboot();
-      }
+      return kExitFailed;
     }
+    RunOutcome outcome = operations.runConsoleRestore(line.backupPath, line.password);
+    PrintMessage(msg::kRestoreFinished);
+    if (line.Has("/reboot") && RebootNeeded()) {
+      PrintMessage(msg::kRebooting);
+      operations.reboot();
+    }
+    return static_cast<int>(outcome);
   } else if (line.Has("/i")) {
+    // A failed import keeps its file: it may be the only copy of the keys.
     if (!operations.importRegistryFile(line.backupPath)) {
       PrintMessage(msg::kImportFailed);
-    } else {
-      if (line.Has("/del")) DeleteFileA(line.backupPath.c_str());
-      PrintMessage(msg::kDone);
+      return kExitFailed;
     }
+    if (line.Has("/del")) DeleteFileA(line.backupPath.c_str());
+    PrintMessage(msg::kDone);
   } else if (line.Has("/e")) {
     if (line.exportKey.empty()) {
       PrintMessage(msg::kExportKeyEmpty);
-    } else if (operations.exportRegistryKey(line.backupPath, line.exportKey)) {
-      PrintMessage(msg::kDone);
-    } else {
-      PrintMessage(msg::kExportFailed);
+      return kExitFailed;
     }
+    if (!operations.exportRegistryKey(line.backupPath, line.exportKey)) {
+      PrintMessage(msg::kExportFailed);
+      return kExitFailed;
+    }
+    PrintMessage(msg::kDone);
   } else {
     PrintUsage();
   }
+  return 0;
 }
 
 int RunConsoleMode(const CommandLine& line, bool alreadyRunning,
@@ -136,13 +147,14 @@ int RunConsoleMode(const CommandLine& line, bool alreadyRunning,
   }
   PrintMessage(msg::kBanner);
   // The path slot also names the file of /i and /e, so every operation needs it.
+  int status = 0;
   if (line.switches.size() < 2 || line.backupPath.empty()) {
     PrintUsage();
   } else {
-    RunConsoleOperation(line, operations);
+    status = RunConsoleOperation(line, operations);
   }
   CloseSystemOperations();
-  return 0;
+  return status;
 }
 
 void ShowErrorBox(const char* text) {

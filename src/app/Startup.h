@@ -5,13 +5,16 @@
 #include <functional>
 #include <string>
 
+#include "app/ConsoleRuns.h"
+
 // The operations start-up hands a command to. Each program fills in what it
 // has; tests put recorders in their place.
 struct StartupOperations {
-  std::function<void(const std::string& folder, bool compress, int level, bool passwordGiven,
-                     const std::string& password)>
+  std::function<RunOutcome(const std::string& folder, bool compress, int level,
+                           bool passwordGiven, const std::string& password)>
       runConsoleBackup;
-  std::function<void(const std::string& folder, const std::string& password)> runConsoleRestore;
+  std::function<RunOutcome(const std::string& folder, const std::string& password)>
+      runConsoleRestore;
   std::function<bool(const std::string& xmlFile)> importRegistryFile;
   std::function<bool(const std::string& xmlFile, const std::string& key)> exportRegistryKey;
   std::function<void()> reboot;
@@ -23,7 +26,9 @@ struct StartupOperations {
 StartupOperations ConsoleOperations();
 
 // Returns the exit status: 1 when system operations can't start, another
-// copy runs, or (console mode) the program isn't installed; else 0.
+// copy runs, or (console mode) the program isn't installed; in console mode
+// 2 when the operation failed, was refused or stopped, and 3 when a backup or
+// restore finished without some of its items; else 0.
 int RunStartup(const std::string& commandLine, const StartupOperations& operations);
 
 const char kInstallKey[] = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark";

@@ -19,7 +19,6 @@ namespace {
 
 const char kRegistryFolder[] = "Registry";
 const char kRestoreSettingsFile[] = "restore.xml";
-const char kArchiveFile[] = "restore.zip";
 const char kSetupProgram[] = "QMARK Setup.exe";
 
 const char kCreateRegistryFile[] = "Fatal error: failed to create registry file!\n";
@@ -59,6 +58,7 @@ class CBackupRun {
   bool BackupRegistryItem(const std::string& path, XmlWriter& registryFile,
                           bool& registryFileCreated);
   bool BackupNamedItem(const std::string& path, std::string& place);
+  void LogFilesLeftOut();
   void Finish();
   // The error texts of both the file system and the archive, as the log
   // lines quote them.
@@ -85,7 +85,7 @@ bool CBackupRun::Run() {
   }
   Finish();
 
-  if (m_pack && ArchiveFileTooLarge(m_setFolder + kArchiveFile)) {
+  if (m_pack && ArchiveFileTooLarge(m_archive.GetPath())) {
     ShowFatalError(m_owner, kArchiveTooLarge);
     return false;
   }
@@ -111,7 +111,7 @@ void CBackupRun::BackupEntry(CatalogueEntry& entry) {
   // A registry file that didn't reach the disk whole would be restored as
   // if it held the entry's settings.
   if (registryFileCreated &&
-      !(XmlElement("Registry").WriteEnd(registryFile, 0, true, true) & registryFile.Close()))
+      !(XmlElement("Registry").WriteEnd(registryFile, 1, true, true) & registryFile.Close()))
     throw CFatalError(kCreateRegistryFile + registryFile.GetFileName());
 }
 
@@ -141,19 +141,19 @@ void CBackupRun::BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter&
       break;
     case ItemKind::Special:
       succeeded = BackupSpecialItem(path, m_archive, m_disk, m_pack, m_setFolder, itemFolder);
-      if (!succeeded) WriteLog(kBackupSpecial + path + "\n" + ErrorTexts());
+      if (!succeeded) LogItemError(kBackupSpecial + path + "\n" + ErrorTexts());
       break;
     case ItemKind::Folder:
       // A set inside the backed-up folder must not be copied into itself.
       succeeded = m_pack ? m_archive.AddFolder(path, itemFolder, true, m_setFolder)
                          : m_disk.CopyFolderTree(path, target, m_setFolder);
-      if (!succeeded) WriteLog(kBackupFolder + path + "\n" + ErrorTexts());
+      if (!succeeded) LogItemError(kBackupFolder + path + "\n" + ErrorTexts());
       break;
     case ItemKind::FolderFiles: {
       std::string folder = path.substr(0, path.size() - 1);
       succeeded = m_pack ? m_archive.AddFolder(folder, itemFolder, false)
                          : m_disk.CopyFolder(folder, target);
-      if (!succeeded) WriteLog(kBackupFiles + folder + "\n" + ErrorTexts());
+      if (!succeeded) LogItemError(kBackupFiles + folder + "\n" + ErrorTexts());
       break;
     }
     case ItemKind::File:
@@ -165,11 +165,12 @@ void CBackupRun::BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter&
       }
       succeeded = m_pack ? m_archive.AddFileAs(path, itemFolder)
                          : m_disk.CopyFileToFolder(path, target);
-      if (!succeeded) WriteLog(kBackupFile + path + "\n" + ErrorTexts());
+      if (!succeeded) LogItemError(kBackupFile + path + "\n" + ErrorTexts());
       place = CDiskObject::JoinPath(place, CDiskObject::FileNameOf(path));
       break;
   }
 
+  LogFilesLeftOut();
   if (!succeeded) {
     item.clear();
     return;
@@ -183,7 +184,7 @@ bool CBackupRun::BackupRegistryItem(const std::string& path, XmlWriter& registry
   if (!registryFileCreated) {
     if (!m_disk.CreateEmptyFile(registryFile.GetFileName()))
       throw CFatalError(kCreateRegistryFile + m_disk.GetErrorText());
-    if (!XmlElement("Registry").WriteStart(registryFile, 0, true, true))
+    if (!XmlElement("Registry").WriteStart(registryFile, 1, true, true))
       throw CFatalError(kCreateRegistryFile + registryFile.GetFileName());
     registryFileCreated = true;
   }
@@ -198,7 +199,7 @@ bool CBackupRun::BackupRegistryItem(const std::string& path, XmlWriter& registry
     key.erase(slash == std::string::npos ? 0 : slash);
   }
   if (ExportRegistryKey(registryFile, key, selector)) return true;
-  WriteLog(kSaveRegistry + key + "[" + selector + "]");
+  LogItemError(kSaveRegistry + key + "[" + selector + "]");
   return false;
 }
 
@@ -206,23 +207,33 @@ bool CBackupRun::BackupNamedItem(const std::string& path, std::string& place) {
   std::optional<std::string> resolved = ResolveNamedPath(path);
   if (!resolved) return false;
   if (resolved->empty()) {
-    WriteLog(kKeyEmpty + path);
+    LogItemError(kKeyEmpty + path);
     return false;
   }
   std::string itemFolder = m_entryPath + place;
   if (m_disk.FileExists(*resolved)) {
     bool copied = m_pack ? m_archive.AddFileAs(*resolved, itemFolder)
                          : m_disk.CopyFileToFolder(*resolved, m_setFolder + itemFolder);
-    if (!copied) WriteLog(kBackupFile + path + "=>" + *resolved + "\n" + ErrorTexts());
+    if (!copied) LogItemError(kBackupFile + path + "=>" + *resolved + "\n" + ErrorTexts());
     place = CDiskObject::JoinPath(place, CDiskObject::FileNameOf(*resolved));
     return copied;
   }
   std::string folder = *resolved;
   if (folder.back() != '\\') folder += '\\';
-  bool copied = m_pack ? m_archive.AddFolder(folder, itemFolder, true)
-                       : m_disk.CopyFolderTree(folder, m_setFolder + itemFolder, std::string());
-  if (!copied) WriteLog(kBackupFolder + path + "=>" + *resolved + "\n" + ErrorTexts());
+  // Like a plain folder item: a set inside the folder stays out of itself.
+  bool copied = m_pack ? m_archive.AddFolder(folder, itemFolder, true, m_setFolder)
+                       : m_disk.CopyFolderTree(folder, m_setFolder + itemFolder, m_setFolder);
+  if (!copied) LogItemError(kBackupFolder + path + "=>" + *resolved + "\n" + ErrorTexts());
   return copied;
+}
+
+// A folder item keeps the files that were copied; each one that couldn't be
+// read is named in the log.
+void CBackupRun::LogFilesLeftOut() {
+  for (const auto* list : {&m_disk.FailedFiles(), &m_archive.FailedFiles()})
+    for (const CFailedFile& file : *list) LogItemError(kBackupFile + file.path + "\n" + file.error);
+  m_disk.ClearFailedFiles();
+  m_archive.ClearFailedFiles();
 }
 
 void CBackupRun::Finish() {
@@ -230,7 +241,11 @@ void CBackupRun::Finish() {
   if (m_writeRestoreSettings && !BuildRestoreSettings(m_catalogue, settings))
     throw CFatalError(kCreateRestoreSettings);
   if (!m_pack) return;
-  if (!m_archive.AddFolder(m_setFolder + kRegistryFolder, kRegistryFolder, false) && !PackCancel)
+  // Every registry file must be in the archive: a missing one restores nothing.
+  m_archive.ClearFailedFiles();
+  if ((!m_archive.AddFolder(m_setFolder + kRegistryFolder, kRegistryFolder, false) ||
+       !m_archive.FailedFiles().empty()) &&
+      !PackCancel)
     throw CFatalError(kPackRegistry);
   if (m_writeRestoreSettings && !m_archive.AddFileAs(settings, std::string()) && !PackCancel)
     throw CFatalError(kPackRestoreSettings);

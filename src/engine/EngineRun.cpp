@@ -106,7 +106,7 @@ std::optional<std::string> ResolveNamedPath(const std::string& path) {
     char buffer[kResolvedPathRoom];
     DWORD needed = ExpandEnvironmentStringsA(value->c_str(), buffer, sizeof buffer);
     if (needed == 0 || needed > sizeof buffer) {
-      WriteLog("Error: path too long: " + path + "=>" + *value);
+      LogItemError("Error: path too long: " + path + "=>" + *value);
       return std::nullopt;
     }
     resolved = buffer;
@@ -116,7 +116,7 @@ std::optional<std::string> ResolveNamedPath(const std::string& path) {
     resolved = *leaf;
   }
   if (resolved.size() >= kResolvedPathRoom) {
-    WriteLog("Error: path too long: " + path + "=>" + resolved);
+    LogItemError("Error: path too long: " + path + "=>" + resolved);
     return std::nullopt;
   }
   return resolved;
@@ -130,7 +130,7 @@ bool ExpandItemEnvironment(std::string& path) {
   char buffer[kResolvedPathRoom];
   DWORD needed = ExpandEnvironmentStringsA(path.c_str(), buffer, sizeof buffer);
   if (needed == 0 || needed > sizeof buffer) {
-    WriteLog("Error: path too long: " + path);
+    LogItemError("Error: path too long: " + path);
     return false;
   }
   path = buffer;

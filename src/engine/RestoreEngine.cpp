@@ -73,6 +73,10 @@ void CRestoreRun::RestoreEntry(CatalogueEntry& entry) {
   for (std::string& item : entry.items) {
     if (Stopped()) break;
     RestoreItem(entry, item);
+    // A folder restored in part: each file that couldn't be read is named.
+    for (const CFailedFile& file : m_disk.FailedFiles())
+      LogItemError(kRestoreFile + file.path + "\n" + file.error);
+    m_disk.ClearFailedFiles();
   }
 }
 
@@ -91,47 +95,47 @@ void CRestoreRun::RestoreItem(CatalogueEntry& entry, std::string& item) {
       // The entry's file holds all its registry items: imported once.
       if (!m_registryImported &&
           !ImportRegistryFile(m_setFolder + "Registry\\" + m_dotted + ".xml"))
-        WriteLog(kImportRegistry + m_dotted + ".xml");
+        LogItemError(kImportRegistry + m_dotted + ".xml");
       m_registryImported = true;
       break;
     case ItemKind::RegistryNamed: {
       std::optional<std::string> resolved = ResolveNamedPath(path);
       if (!resolved) break;
       if (resolved->empty()) {
-        WriteLog(kKeyEmpty + path);
+        LogItemError(kKeyEmpty + path);
         break;
       }
       bool isFile = m_packed ? m_archive.HasFile(stored, true)
                              : m_disk.FileExists(m_setFolder + stored);
       if (isFile) {
         if (place.size() <= 1)
-          WriteLog(kNoFile + path);
+          LogItemError(kNoFile + path);
         else if (!RestoreFile(stored, *resolved))
-          WriteLog(kRestoreFile + path + "=>" + *resolved + "\n" + ErrorTexts());
+          LogItemError(kRestoreFile + path + "=>" + *resolved + "\n" + ErrorTexts());
       } else if (!RestoreFolder(stored, *resolved, true)) {
-        WriteLog(kRestoreFolder + path + "=>" + *resolved + "\n" + ErrorTexts());
+        LogItemError(kRestoreFolder + path + "=>" + *resolved + "\n" + ErrorTexts());
       }
       break;
     }
     case ItemKind::Special:
       if (!RestoreSpecialItem(path, m_archive, m_disk, m_packed, m_setFolder, stored))
-        WriteLog(kRestoreSpecial + path + "\n" + ErrorTexts());
+        LogItemError(kRestoreSpecial + path + "\n" + ErrorTexts());
       break;
     case ItemKind::Folder:
       if (!RestoreFolder(stored, path, true))
-        WriteLog(kRestoreFolder + path + "\n" + ErrorTexts());
+        LogItemError(kRestoreFolder + path + "\n" + ErrorTexts());
       break;
     case ItemKind::FolderFiles: {
       std::string folder = path.substr(0, path.size() - 1);
       if (!RestoreFolder(stored, folder, false))
-        WriteLog(kRestoreFiles + folder + "\n" + ErrorTexts());
+        LogItemError(kRestoreFiles + folder + "\n" + ErrorTexts());
       break;
     }
     case ItemKind::File:
       if (place.size() <= 1)
-        WriteLog(kNoFile + path);
+        LogItemError(kNoFile + path);
       else if (!RestoreFile(stored, path))
-        WriteLog(kRestoreFile + path + "\n" + ErrorTexts());
+        LogItemError(kRestoreFile + path + "\n" + ErrorTexts());
       break;
   }
 }

@@ -38,12 +38,14 @@ class StartupTest : public ::testing::Test {
       this->level = level;
       this->passwordGiven = passwordGiven;
       this->password = password;
+      return outcome;
     };
     operations.runConsoleRestore = [this](const std::string& folder, const std::string& password) {
       calls.push_back("restore");
       this->folder = folder;
       this->password = password;
       if (restoreNeedsReboot) SetRebootNeeded(true);
+      return outcome;
     };
     operations.importRegistryFile = [this](const std::string& file) {
       calls.push_back("import " + file);
@@ -77,6 +79,7 @@ class StartupTest : public ::testing::Test {
   bool compress = false, passwordGiven = false;
   int level = 0;
   bool importSucceeds = true, exportSucceeds = true, restoreNeedsReboot = false;
+  RunOutcome outcome = RunOutcome::Succeeded;
 };
 
 const std::string kBanner = msg::kBanner;
@@ -128,7 +131,7 @@ TEST_F(StartupTest, RefusedValuesRunNothing) {
   };
   for (const Case& c : cases) {
     ui.output.clear();
-    EXPECT_EQ(0, Run(c.line)) << c.line;
+    EXPECT_EQ(2, Run(c.line)) << c.line;
     EXPECT_EQ(kBanner + c.message, ui.output) << c.line;
   }
   EXPECT_TRUE(calls.empty());
@@ -156,13 +159,13 @@ TEST_F(StartupTest, ImportDeletesTheFileOnlyAfterSuccess) {
   WriteWholeFile(file, "<Registry/>");
 
   importSucceeds = false;
-  Run("/con /i " + file + " /del");
+  EXPECT_EQ(2, Run("/con /i " + file + " /del"));
   EXPECT_EQ(kBanner + "Error: Couldn't import registry file!\n", ui.output);
   EXPECT_TRUE(FileExists(file));
 
   importSucceeds = true;
   ui.output.clear();
-  Run("/con /i " + file);
+  EXPECT_EQ(0, Run("/con /i " + file));
   EXPECT_TRUE(FileExists(file));
   Run("/con /i " + file + " /del");
   EXPECT_FALSE(FileExists(file));
@@ -175,8 +178,19 @@ TEST_F(StartupTest, ExportReportsItsOutcome) {
   EXPECT_EQ(kBanner + "Done!\n", ui.output);
   exportSucceeds = false;
   ui.output.clear();
-  Run("/con /e:HKEY_CURRENT_USER\\Key out.xml");
+  EXPECT_EQ(2, Run("/con /e:HKEY_CURRENT_USER\\Key out.xml"));
   EXPECT_EQ(kBanner + "Error: couldn't export registry file!\n", ui.output);
+}
+
+// A script, or the scheduler's last result, tells a whole run from a failed
+// or an incomplete one by the exit status alone.
+TEST_F(StartupTest, ExitStatusIsTheOutcomeOfTheRun) {
+  for (RunOutcome result : {RunOutcome::Succeeded, RunOutcome::Failed, RunOutcome::Incomplete}) {
+    outcome = result;
+    EXPECT_EQ(static_cast<int>(result), Run("/con /b C:\\x"));
+    EXPECT_EQ(static_cast<int>(result), Run("/con /r C:\\x"));
+  }
+  EXPECT_EQ(0, Run("/con /? C:\\x"));
 }
 
 TEST_F(StartupTest, RefusesWhenNotInstalled) {

@@ -375,11 +375,12 @@ TEST_F(ConsoleRegistryFiles, ExportThenImportElsewhereMatchesRegExe) {
 TEST_F(ConsoleRegistryFiles, FailedImportKeepsTheFile) {
   WriteWholeFile(file, Document("<Key Name=\"HKEY_NOWHERE\"><Key Name=\"x\"/></Key>\r\n"));
   Finished run = RunProgram("backupcmd.exe", "/i " + file + " /del");
-  EXPECT_EQ(0u, run.status);
+  EXPECT_EQ(2u, run.status);
   EXPECT_NE(std::string::npos, run.output.find("Error: Couldn't import registry file!\r\n"));
   EXPECT_TRUE(FileExists(file));
 
   run = RunProgram("backupcmd.exe", "/e:HKEY_CURRENT_USER\\Software\\QmNoSuchKey " + file + "2");
+  EXPECT_EQ(2u, run.status);
   EXPECT_NE(std::string::npos, run.output.find("Error: couldn't export registry file!\r\n"));
   EXPECT_FALSE(FileExists(file + "2"));
 }
