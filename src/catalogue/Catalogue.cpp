@@ -150,6 +150,9 @@ class Catalogue::CEvaluation {
     std::string element, name, value;
     m_reader.GetName(element);
     m_reader.GetAttribute(name, value);
+    // A value that holds a quote, '<', '>' or '&' is written with entities,
+    // since the reader would end it at a quote; a bare '&' stays as it is.
+    value = UnescapeXml(value);
     CatalogueEntry& entry = *m_current;
     if (IsEntryElement(element)) return EntryAttribute(entry, name, value);
 
