@@ -75,12 +75,10 @@ class Catalogue::CEvaluation {
         case XmlTokenType::StartElement:
           m_reader.GetName(element);
           StartElement(element);
-          m_lastPosition = m_reader.GetPosition();
           break;
         case XmlTokenType::EndElement:
           m_reader.GetName(element);
           EndElement(element);
-          m_lastPosition = m_reader.GetPosition();
           break;
         case XmlTokenType::Attribute:
           if (m_current != nullptr && !Attribute()) return false;
@@ -114,7 +112,6 @@ class Catalogue::CEvaluation {
       entry->parent = m_current;
       entry->valid = m_current == nullptr || m_current->valid;
       entry->startPosition = m_reader.GetPosition();
-      entry->previousPosition = m_lastPosition;
       entry->element = m_nextElement++;
       // A repetition goes back to this line: remember its count.
       m_elementsBefore.emplace(entry->startPosition, -1);
@@ -295,7 +292,6 @@ class Catalogue::CEvaluation {
   bool m_itemHolds = true;
   std::string m_varName, m_varValue;
   bool m_varHolds = true;
-  long m_lastPosition = 0;
   int m_nextElement = 0;
   // Entry element count at the start of each line a repetition may read
   // again, by the line's offset; -1 until the line is first read.

@@ -17,7 +17,6 @@ struct CatalogueEntry {
   CatalogueEntry* parent = nullptr;
   std::int64_t itemCounter = 0;
   long startPosition = 0;  // of the line after the start tag
-  long previousPosition = 0;
   // Which entry element of the document this entry comes from, counting
   // start tags from 0 in document order; foreach repetitions share it.
   // -1 for sub-folder entries and the ones the front end adds.

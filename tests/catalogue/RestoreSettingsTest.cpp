@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <initializer_list>
+
 #include "app/Interaction.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/PathVariables.h"
@@ -174,6 +177,176 @@ TEST_F(RestoreSettings, DocumentStillClosesWithoutTheCustomGroup) {
   catalogue.SetPath(temp.Path() + "missing.xml");
   EXPECT_FALSE(BuildRestoreSettings(catalogue, temp.Path() + "other.xml"));
   EXPECT_FALSE(FileExists(temp.Path() + "other.xml"));
+}
+
+
+const std::string kTrips = "HKEY_CURRENT_USER\\Software\\QmRoundTripTests";
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// What a restore sees of an entry list: the entries as a tree, each with its
+// items, its variables and, where the document decides it, its display text.
+std::string Outline(const ::Catalogue& catalogue, bool selectedOnly) {
+  std::string out;
+  for (const auto& entry : catalogue.Entries()) {
+    if (selectedOnly && !entry->selected) continue;
+    std::string indent;
+    for (const CatalogueEntry* e = entry->parent; e != nullptr; e = e->parent) indent += "  ";
+    out += indent + entry->name + (entry->valid ? "" : " (not found)") + "\n";
+    // The group and the sub-folders are told what to show at each end.
+    bool ownDisplay = !(entry->parent == nullptr && entry->name == kCustomGroupName) &&
+                      entry->display.find(" this folder from ") == std::string::npos;
+    if (ownDisplay && !entry->display.empty()) out += indent + "  display " + entry->display + "\n";
+    for (const std::string& item : entry->items) {
+      if (item.empty()) continue;
+      out += indent + "  item " + (item.find(';') == std::string::npos ? ";" : "") + item + "\n";
+    }
+    for (size_t i = 0; i < entry->variableNames.size(); ++i)
+      out += indent + "  var " + Lower(entry->variableNames[i]) + "=" + entry->variableValues[i] + "\n";
+  }
+  return out;
+}
+
+// Evaluates a catalogue as a backup would, chooses every entry found on this
+// computer, writes the restore settings and reads them back as a restore
+// on the same computer would.
+class RoundTrip : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(OpenSystemOperations());
+    DeleteKeyTree(kTrips);
+    DeleteKeyTree(kCustom);
+  }
+  void TearDown() override {
+    DeleteKeyTree(kTrips);
+    DeleteKeyTree(kCustom);
+    CloseSystemOperations();
+  }
+
+  void Subkeys(const std::string& key, std::initializer_list<const char*> names) {
+    for (const char* name : names) ASSERT_TRUE(CreateRegistryKey(kTrips + "\\" + key + "\\" + name));
+  }
+
+  // The catalogue's lines are given without their line ends.
+  void Trip(const std::string& lines) {
+    WriteWholeFile(temp.Path() + "backup.xml",
+                   Lines("<?xml version=\"1.0\" encoding=\"ASCII\" standalone=\"yes\"?>\n"
+                         "<catalogue>\n" + lines + "\n</catalogue>\n"));
+    backup.SetPath(temp.Path() + "backup.xml");
+    ASSERT_TRUE(backup.Evaluate());
+    AddCustomEntries(backup);
+    PrepareEntries(backup);
+    for (const auto& entry : backup.Entries())
+      if (entry->valid) SelectEntry(*entry);
+    ASSERT_TRUE(BuildRestoreSettings(backup, Settings()));
+    restored.SetPath(Settings());
+    ASSERT_TRUE(restored.Evaluate()) << ReadWholeFile(Settings());
+    EXPECT_EQ("", PrepareEntries(restored));
+  }
+  std::string Settings() { return temp.Path() + "restore.xml"; }
+
+  // The backup's outline, then the same read back from the settings.
+  void ExpectRestored(const std::string& outline) {
+    EXPECT_EQ(outline, Outline(backup, true));
+    EXPECT_EQ(outline, Outline(restored, false)) << ReadWholeFile(Settings());
+  }
+
+  CTemporaryFolder temp;
+  ::Catalogue backup, restored;
+};
+
+class RestoreSettingsNesting : public RoundTrip {};
+
+TEST_F(RestoreSettingsNesting, EachForeachRepetitionKeepsItsOwnItems) {
+  Subkeys("Users", {"alpha", "beta"});
+  Trip("<backup name=\"Profile ($P)\" foreach=\"P\" in=\"" + kTrips + "\\Users\\x\">\n"
+       " <item path=\"D:\\($P)\\settings.ini\"/>\n"
+       " <backup name=\"Cache of ($P)\">\n"
+       "  <item path=\"D:\\($P)\\cache\\\"/>\n"
+       " </backup>\n"
+       "</backup>");
+  ExpectRestored(
+      "Profile Alpha\n  item 1;D:\\($P)\\settings.ini\n  var p=Alpha\n"
+      "  Cache of Alpha\n    item 1;D:\\($P)\\cache\\\n"
+      "Profile Beta\n  item 2;D:\\($P)\\settings.ini\n  var p=Beta\n"
+      "  Cache of Beta\n    item 1;D:\\($P)\\cache\\\n"
+      "Custom files and folders\n");
+}
+
+TEST_F(RestoreSettingsNesting, ForeachInsideForeachKeepsTheEntriesAfterIt) {
+  Subkeys("Users", {"alpha", "beta"});
+  Subkeys("Pages", {"one", "two"});
+  Trip("<backup name=\"Profile ($P)\" foreach=\"P\" in=\"" + kTrips + "\\Users\\x\">\n"
+       " <item path=\"D:\\($P)\\settings.ini\"/>\n"
+       " <backup name=\"($P) page ($Q)\" foreach=\"Q\" in=\"" + kTrips + "\\Pages\\x\">\n"
+       "  <item path=\"D:\\($P)\\($Q).page\"/>\n"
+       " </backup>\n"
+       " <backup name=\"Notes of ($P)\">\n"
+       "  <item path=\"D:\\($P)\\notes.txt\"/>\n"
+       " </backup>\n"
+       "</backup>\n"
+       "<backup name=\"After\">\n"
+       " <item path=\"D:\\after.txt\"/>\n"
+       "</backup>");
+  ExpectRestored(
+      "Profile Alpha\n  item 1;D:\\($P)\\settings.ini\n  var p=Alpha\n"
+      "  Alpha page One\n    item 1;D:\\($P)\\($Q).page\n    var q=One\n"
+      "  Alpha page Two\n    item 2;D:\\($P)\\($Q).page\n    var q=Two\n"
+      "  Notes of Alpha\n    item 1;D:\\($P)\\notes.txt\n"
+      "Profile Beta\n  item 2;D:\\($P)\\settings.ini\n  var p=Beta\n"
+      "  Beta page One\n    item 1;D:\\($P)\\($Q).page\n    var q=One\n"
+      "  Beta page Two\n    item 2;D:\\($P)\\($Q).page\n    var q=Two\n"
+      "  Notes of Beta\n    item 1;D:\\($P)\\notes.txt\n"
+      "After\n  item 1;D:\\after.txt\n"
+      "Custom files and folders\n");
+}
+
+// A variable is seen by the entries nested after its definition only, so a
+// redefinition after a nested entry must stay after it.
+TEST_F(RestoreSettingsNesting, VariablesKeepTheirPlaceAmongNestedEntries) {
+  Subkeys("Users", {"alpha", "beta"});
+  Trip("<backup name=\"Profile ($P)\" foreach=\"P\" in=\"" + kTrips + "\\Users\\x\">\n"
+       " <var name=\"Dir\" value=\"D:\\first\"/>\n"
+       " <backup name=\"Early ($P)\">\n"
+       "  <var name=\"Seen\" value=\"($Dir)\"/>\n"
+       " </backup>\n"
+       " <var name=\"Dir\" value=\"D:\\second\"/>\n"
+       " <item path=\"($Dir)\\profile.ini\"/>\n"
+       " <backup name=\"Late ($P)\">\n"
+       "  <var name=\"Seen\" value=\"($Dir)\"/>\n"
+       " </backup>\n"
+       "</backup>");
+  ExpectRestored(
+      "Profile Alpha\n  item 1;($Dir)\\profile.ini\n  var p=Alpha\n  var dir=D:\\second\n"
+      "  Early Alpha\n    var seen=D:\\first\n  Late Alpha\n    var seen=D:\\second\n"
+      "Profile Beta\n  item 2;($Dir)\\profile.ini\n  var p=Beta\n  var dir=D:\\second\n"
+      "  Early Beta\n    var seen=D:\\first\n  Late Beta\n    var seen=D:\\second\n"
+      "Custom files and folders\n");
+}
+
+// A repetition reads the element again from the line after its start tag:
+// what shares that line belongs to the first repetition only, and entries
+// that share a line are still told apart.
+TEST_F(RestoreSettingsNesting, EntriesThatShareALine) {
+  Subkeys("Users", {"alpha", "beta"});
+  Trip("<backup name=\"Profile ($P)\" foreach=\"P\" in=\"" + kTrips + "\\Users\\x\">"
+       "<var name=\"Kind\" value=\"first\"/><backup name=\"Head\" display=\"Only once\"></backup>\n"
+       " <item path=\"D:\\($P)\\settings.ini\"/>\n"
+       " <backup name=\"A ($P)\" display=\"Shown A\"><item path=\"a\"/></backup>"
+       "<backup name=\"B ($P)\" display=\"Shown B\"><item path=\"b\"/></backup>\n"
+       "</backup>");
+  ExpectRestored(
+      "Profile Alpha\n  item 1;D:\\($P)\\settings.ini\n  var p=Alpha\n  var kind=first\n"
+      "  Head\n    display Only once\n"
+      "  A Alpha\n    display Shown A\n    item 1;a\n"
+      "  B Alpha\n    display Shown B\n    item 1;b\n"
+      "Profile Beta\n  item 2;D:\\($P)\\settings.ini\n  var p=Beta\n"
+      "  A Beta\n    display Shown A\n    item 1;a\n"
+      "  B Beta\n    display Shown B\n    item 1;b\n"
+      "Custom files and folders\n");
 }
 
 }  // namespace
