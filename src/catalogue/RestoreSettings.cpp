@@ -15,6 +15,28 @@ bool Same(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) 
 
 bool IsEntryElement(const std::string& name) { return Same(name, "backup") || Same(name, "restore"); }
 
+// The reader ends a value at either quote, at '>' and at a carriage return
+// that no line feed follows, so every value goes out escaped and with its
+// line breaks as CR LF: a break that spans lines comes back as CR LF, the
+// only form the reader gives.
+std::string AttributeText(const std::string& text) {
+  std::string lines;
+  lines.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      lines += "\r\n";
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      lines += text[i];
+    }
+  }
+  return EscapeXml(lines);
+}
+
+// A value copied from the catalogue means on the target what it meant when
+// the catalogue was evaluated.
+std::string CopiedText(const std::string& raw) { return AttributeText(UnescapeXml(raw)); }
+
 // A var element of an entry element, or the place of a nested entry element
 // among them: a variable is seen only by the entries nested after it.
 struct ElementPart {
@@ -77,7 +99,7 @@ std::vector<EntryElement> ReadEntryElements(XmlReader& reader) {
         if (IsEntryElement(element)) {
           if (!open.empty()) elements[open.back()].attributes.emplace_back(name, value);
         } else if (inVar && Same(element, "var")) {
-          var.var.SetAttribute(name, value);
+          var.var.SetAttribute(name, CopiedText(value));
         }
         break;
       case XmlTokenType::EndElement:
@@ -198,15 +220,15 @@ class CSettingsWriter {
   XmlElement StartTag(const CatalogueEntry& entry, const EntryElement* element) const {
     XmlElement start("restore");
     if (element == nullptr) {
-      start.SetAttribute("name", entry.name);
+      start.SetAttribute("name", AttributeText(entry.name));
       return start;
     }
     for (const auto& attribute : element->attributes) {
       const std::string& name = attribute.first;
       if (Same(name, "name")) {
-        start.SetAttribute(name, entry.name);
+        start.SetAttribute(name, AttributeText(entry.name));
       } else if (!Same(name, "expandSubDirs") && !Same(name, "foreach") && !Same(name, "in")) {
-        start.SetAttribute(name, attribute.second);
+        start.SetAttribute(name, CopiedText(attribute.second));
       }
     }
     return start;
@@ -222,8 +244,8 @@ class CSettingsWriter {
       }
     }
     XmlElement var("var");
-    var.SetAttribute("name", entry.foreach);
-    var.SetAttribute("value", value);
+    var.SetAttribute("name", AttributeText(entry.foreach));
+    var.SetAttribute("value", AttributeText(value));
     var.WriteEmpty(m_writer, delta, true, true);
   }
 
@@ -232,8 +254,12 @@ class CSettingsWriter {
       if (text.empty()) continue;
       size_t semicolon = text.find(';');
       XmlElement item("item");
-      item.SetAttribute("path", semicolon == std::string::npos ? text : text.substr(semicolon + 1));
-      item.SetAttribute("name", semicolon == std::string::npos ? std::string() : text.substr(0, semicolon));
+      item.SetAttribute("path", AttributeText(semicolon == std::string::npos
+                                                  ? text
+                                                  : text.substr(semicolon + 1)));
+      item.SetAttribute("name", AttributeText(semicolon == std::string::npos
+                                                  ? std::string()
+                                                  : text.substr(0, semicolon)));
       item.WriteEmpty(m_writer, delta, true, true);
     }
   }
@@ -245,8 +271,8 @@ class CSettingsWriter {
       if (!generated->selected || generated->items.empty() || generated->items[0].empty())
         continue;
       XmlElement folder("restore");
-      folder.SetAttribute("name", generated->name);
-      folder.SetAttribute("display", "Restore this folder from " + owner.name);
+      folder.SetAttribute("name", AttributeText(generated->name));
+      folder.SetAttribute("display", AttributeText("Restore this folder from " + owner.name));
       folder.WriteStart(m_writer, delta, true, true);
       WriteItems(*generated, delta);
       folder.WriteEnd(m_writer, delta, true, true);
@@ -256,19 +282,19 @@ class CSettingsWriter {
   void WriteCustomGroup(size_t group) {
     const CatalogueEntry& entry = *m_entries[group];
     XmlElement element("restore");
-    element.SetAttribute("name", entry.name);
+    element.SetAttribute("name", AttributeText(entry.name));
     element.SetAttribute("display",
                          "Custom files and folders (double click or press Insert on children to "
                          "change items)");
-    element.SetAttribute("detect", entry.detect);
+    element.SetAttribute("detect", AttributeText(entry.detect));
     element.WriteStart(m_writer, 4, true, true);
     for (size_t i = group + 1; i < m_entries.size(); ++i) {
       const CatalogueEntry& custom = *m_entries[i];
       if (!custom.selected) continue;
       XmlElement item("restore");
-      item.SetAttribute("name", custom.name);
-      item.SetAttribute("display", custom.display);
-      item.SetAttribute("detect", custom.detect);
+      item.SetAttribute("name", AttributeText(custom.name));
+      item.SetAttribute("display", AttributeText(custom.display));
+      item.SetAttribute("detect", AttributeText(custom.detect));
       item.WriteStart(m_writer, 8, true, true);
       WriteItems(custom, 8);
       item.WriteEnd(m_writer, 8, true, true);

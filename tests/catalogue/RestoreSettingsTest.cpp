@@ -259,6 +259,7 @@ class RoundTrip : public ::testing::Test {
 };
 
 class RestoreSettingsNesting : public RoundTrip {};
+class RestoreSettingsValues : public RoundTrip {};
 
 TEST_F(RestoreSettingsNesting, EachForeachRepetitionKeepsItsOwnItems) {
   Subkeys("Users", {"alpha", "beta"});
@@ -347,6 +348,72 @@ TEST_F(RestoreSettingsNesting, EntriesThatShareALine) {
       "  A Beta\n    display Shown A\n    item 1;a\n"
       "  B Beta\n    display Shown B\n    item 1;b\n"
       "Custom files and folders\n");
+}
+
+TEST_F(RestoreSettingsValues, SubFolderWithAnApostrophe) {
+  std::string games = temp.Path() + "Games";
+  CreateDirectoryA(games.c_str(), NULL);
+  CreateDirectoryA((games + "\\Bob's files").c_str(), NULL);
+  Trip("<backup name=\"Saves\" expandSubDirs=\"" + games + "\">\n"
+       " <item path=\"" + games + "\\index.dat\"/>\n"
+       "</backup>");
+  ExpectRestored("Saves\n  item 1;" + games + "\\index.dat\n"
+                 "  Bob's files\n    item ;" + games + "\\Bob's files\\\n"
+                 "Custom files and folders\n");
+  EXPECT_NE(std::string::npos,
+            ReadWholeFile(Settings()).find("<restore name=\"Bob&apos;s files\" display=\"Restore "
+                                           "this folder from Saves\">"));
+}
+
+TEST_F(RestoreSettingsValues, ForeachSubkeyWithAnApostrophe) {
+  Subkeys("Users", {"Gamma's", "zeta"});
+  Trip("<backup name=\"Profile ($P)\" foreach=\"P\" in=\"" + kTrips + "\\Users\\x\">\n"
+       " <item path=\"D:\\($P)\\settings.ini\"/>\n"
+       " <backup name=\"Cache of ($P)\">\n"
+       "  <item path=\"D:\\($P)\\cache\\\"/>\n"
+       " </backup>\n"
+       "</backup>");
+  ExpectRestored(
+      "Profile Gamma's\n  item 1;D:\\($P)\\settings.ini\n  var p=Gamma's\n"
+      "  Cache of Gamma's\n    item 1;D:\\($P)\\cache\\\n"
+      "Profile Zeta\n  item 2;D:\\($P)\\settings.ini\n  var p=Zeta\n"
+      "  Cache of Zeta\n    item 1;D:\\($P)\\cache\\\n"
+      "Custom files and folders\n");
+}
+
+TEST_F(RestoreSettingsValues, CustomItemPathWithAnApostrophe) {
+  ASSERT_TRUE(CreateRegistryKey(kCustom));
+  WriteRegistryValue(kCustom + "\\itemName0", "Bob's letters", 0);
+  WriteRegistryValue(kCustom + "\\itemValue0", "D:\\Bob's letters\\", 0);
+  Trip("<backup name=\"Plain\">\n <item path=\"D:\\plain.txt\"/>\n</backup>");
+  ExpectRestored("Plain\n  item 1;D:\\plain.txt\n"
+                 "Custom files and folders\n"
+                 "  Bob's letters\n    display D:\\Bob's letters\\\n    item ;D:\\Bob's letters\\\n");
+}
+
+// Whatever the catalogue says through entities means the same on the target.
+TEST_F(RestoreSettingsValues, CopiedAttributesMeanWhatTheCatalogueMeant) {
+  ASSERT_TRUE(CreateRegistryKey(kTrips + "\\Bob's & Tom's"));
+  Trip("<backup name=\"Tom &amp; Jerry\" display=\"Say &quot;hi&quot; &lt;now&gt;\" keyExists=\"" +
+       kTrips + "\\Bob&apos;s &amp; Tom&apos;s\">\n"
+       " <var name=\"Dir\" value=\"D:\\Bob&apos;s\"/>\n"
+       " <item path=\"($Dir)\\R&amp;D\\\"/>\n"
+       "</backup>");
+  ExpectRestored("Tom & Jerry\n  display Say \"hi\" <now>\n  item 1;($Dir)\\R&D\\\n  var dir=D:\\Bob's\n"
+                 "Custom files and folders\n");
+  EXPECT_NE(std::string::npos,
+            ReadWholeFile(Settings()).find("keyExists=\"" + kTrips + "\\Bob&apos;s &amp; Tom&apos;s\""));
+}
+
+// Line breaks stay inside the value, as CR LF, the one form the reader gives.
+TEST_F(RestoreSettingsValues, LineBreaksStayInsideTheValue) {
+  ASSERT_TRUE(CreateRegistryKey(kCustom));
+  WriteRegistryValue(kCustom + "\\itemName0", "One\rTwo\nThree\r\nFour", 0);
+  WriteRegistryValue(kCustom + "\\itemValue0", "D:\\notes.txt", 0);
+  Trip("<backup name=\"Plain\">\n</backup>");
+  ASSERT_EQ(3u, restored.Entries().size());
+  EXPECT_EQ("One\r\nTwo\r\nThree\r\nFour", restored.Entries()[2]->name);
+  EXPECT_EQ((std::vector<std::string>{";D:\\notes.txt"}), restored.Entries()[2]->items);
 }
 
 }  // namespace
