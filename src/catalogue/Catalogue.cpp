@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <map>
 
 #include "app/Interaction.h"
 #include "catalogue/PathVariables.h"
@@ -65,18 +66,19 @@ class Catalogue::CEvaluation {
 
   // False when a variable couldn't be expanded.
   bool Run() {
-    while (m_reader.Next()) {
+    for (;;) {
+      long nextLine = m_reader.GetPosition();
+      if (!m_reader.Next()) break;
+      if (m_reader.GetPosition() != nextLine) LineStarted(nextLine);
       std::string element;
       switch (m_reader.GetTokenType()) {
         case XmlTokenType::StartElement:
           m_reader.GetName(element);
           StartElement(element);
-          m_lastPosition = m_reader.GetPosition();
           break;
         case XmlTokenType::EndElement:
           m_reader.GetName(element);
           EndElement(element);
-          m_lastPosition = m_reader.GetPosition();
           break;
         case XmlTokenType::Attribute:
           if (m_current != nullptr && !Attribute()) return false;
@@ -89,6 +91,20 @@ class Catalogue::CEvaluation {
   }
 
  private:
+  // The restore settings find each entry's element again by its number, so
+  // the numbers must follow the document even where a foreach repetition
+  // reads lines a second time: a line read again starts from the count it
+  // started from the first time.
+  void LineStarted(long offset) {
+    auto line = m_elementsBefore.find(offset);
+    if (line == m_elementsBefore.end()) return;
+    if (line->second < 0) {
+      line->second = m_nextElement;
+    } else {
+      m_nextElement = line->second;
+    }
+  }
+
   void StartElement(const std::string& element) {
     if (IsEntryElement(element)) {
       if (m_unlisted) List();
@@ -96,7 +112,9 @@ class Catalogue::CEvaluation {
       entry->parent = m_current;
       entry->valid = m_current == nullptr || m_current->valid;
       entry->startPosition = m_reader.GetPosition();
-      entry->previousPosition = m_lastPosition;
+      entry->element = m_nextElement++;
+      // A repetition goes back to this line: remember its count.
+      m_elementsBefore.emplace(entry->startPosition, -1);
       m_current = entry.get();
       m_unlisted = std::move(entry);
       m_subFolders.clear();
@@ -150,6 +168,9 @@ class Catalogue::CEvaluation {
     std::string element, name, value;
     m_reader.GetName(element);
     m_reader.GetAttribute(name, value);
+    // A value that holds a quote, '<', '>' or '&' is written with entities,
+    // since the reader would end it at a quote; a bare '&' stays as it is.
+    value = UnescapeXml(value);
     CatalogueEntry& entry = *m_current;
     if (IsEntryElement(element)) return EntryAttribute(entry, name, value);
 
@@ -271,7 +292,10 @@ class Catalogue::CEvaluation {
   bool m_itemHolds = true;
   std::string m_varName, m_varValue;
   bool m_varHolds = true;
-  long m_lastPosition = 0;
+  int m_nextElement = 0;
+  // Entry element count at the start of each line a repetition may read
+  // again, by the line's offset; -1 until the line is first read.
+  std::map<long, int> m_elementsBefore;
 };
 
 bool Catalogue::Evaluate() {

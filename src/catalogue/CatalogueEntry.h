@@ -16,8 +16,11 @@ struct CatalogueEntry {
   std::vector<std::string> variableValues;
   CatalogueEntry* parent = nullptr;
   std::int64_t itemCounter = 0;
-  long startPosition = 0;
-  long previousPosition = 0;
+  long startPosition = 0;  // of the line after the start tag
+  // Which entry element of the document this entry comes from, counting
+  // start tags from 0 in document order; foreach repetitions share it.
+  // -1 for sub-folder entries and the ones the front end adds.
+  int element = -1;
   bool valid = true;
   bool selected = false;
   bool generated = false;

@@ -246,6 +246,26 @@ TEST_F(CatalogueEvaluation, OddDocuments) {
   EXPECT_EQ(std::vector<std::string>{"1000;($K)"}, catalogue.Entries().back()->items);
 }
 
+// Values that hold a quote, '<', '>' or '&' come as entities; a bare '&'
+// and an entity the reader doesn't know stay as written.
+TEST_F(CatalogueEvaluation, AttributeValuesAreReadUnescaped) {
+  ASSERT_TRUE(CreateRegistryKey(kRoot + "\\Bob's"));
+  ASSERT_TRUE(Evaluate("<backup name=\"Bob&apos;s &amp; Tom & Jerry &nbsp;\" display=\"&quot;x&quot; &lt;y&gt;\""
+                       " detect=\"a&amp;amp;b\" keyExists=\"" + kRoot + "\\Bob&apos;s\">\n"
+                       " <var name=\"Dir\" value=\"D:\\R&amp;D\"/>\n"
+                       " <item name=\"it&apos;s\" path=\"($Dir)\\Bob&apos;s\\\" keyExists=\"" + kRoot + "\\Bob&apos;s\"/>\n"
+                       "</backup>\n"
+                       "<restore name=\"Old &amp; new\">\n</restore>"));
+  const CatalogueEntry& bob = *catalogue.Entries()[0];
+  EXPECT_EQ("Bob's & Tom & Jerry &nbsp;", bob.name);
+  EXPECT_EQ("\"x\" <y>", bob.display);
+  EXPECT_EQ("a&amp;b", bob.detect);
+  EXPECT_TRUE(bob.valid);
+  EXPECT_EQ(std::vector<std::string>{"D:\\R&D"}, bob.variableValues);
+  EXPECT_EQ(std::vector<std::string>{"it's;($Dir)\\Bob's\\"}, bob.items);
+  EXPECT_EQ("Old & new", catalogue.Entries()[1]->name);
+}
+
 TEST_F(CatalogueEvaluation, SelectionsAreKeptPerEntryAndPerMode) {
   std::string settings = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark";
   DeleteKeyTree(settings + "\\Office");

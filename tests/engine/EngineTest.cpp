@@ -374,6 +374,50 @@ TEST_F(Engine, EnvironmentVariablesInFilePathsAreExpanded) {
   SetEnvironmentVariableA("QMENGINEDATA", NULL);
 }
 
+// Each repetition of a foreach entry keeps its own items in the set's
+// settings, and a folder whose name holds an apostrophe is found again.
+TEST_F(Engine, ForeachRepetitionsAndQuotedFoldersComeBack) {
+  CScriptedInteraction console;
+  ASSERT_TRUE(CreateRegistryKey(kRoot + "\\Users\\alpha"));
+  ASSERT_TRUE(CreateRegistryKey(kRoot + "\\Users\\beta"));
+  for (const char* user : {"alpha", "beta"}) {
+    Write(std::string(user) + "\\settings.ini", std::string(user) + " settings");
+    Write(std::string(user) + "\\cache\\c.dat", std::string(user) + " cache");
+  }
+  Write("Games\\Bob's files\\save.dat", "Bob's game");
+  WriteWholeFile(temp.Path() + "backup.xml",
+                 Lines("<catalogue>\n"
+                       "<backup name=\"Profile ($P)\" foreach=\"P\" in=\"" + kRoot + "\\Users\\x\">\n"
+                       " <item path=\"" + src + "($P)\\settings.ini\"/>\n"
+                       " <backup name=\"Cache of ($P)\">\n"
+                       "  <item path=\"" + src + "($P)\\cache\\\"/>\n"
+                       " </backup>\n"
+                       "</backup>\n"
+                       "<backup name=\"Saves\" expandSubDirs=\"" + src + "Games\">\n"
+                       "</backup>\n"
+                       "</catalogue>\n"));
+  const std::vector<std::string> chosen = {"Profile Alpha", "Cache of Alpha", "Profile Beta",
+                                           "Cache of Beta", "Saves", "Bob's files"};
+  Catalogue catalogue;
+  Load(catalogue, temp.Path() + "backup.xml", chosen);
+  ASSERT_TRUE(Backup(catalogue, false));
+  for (const char* user : {"alpha", "beta"}) {
+    WriteWholeFile(src + user + "\\settings.ini", "changed");
+    DeleteFileA((src + user + "\\cache\\c.dat").c_str());
+  }
+  DeleteFileA((src + "Games\\Bob's files\\save.dat").c_str());
+
+  Catalogue settings;
+  Load(settings, set + "restore.xml", chosen);
+  ArchiveReader none;
+  EXPECT_TRUE(RunRestore(disk, none, false, set, stop, settings, NULL, NULL, NULL));
+  for (const std::string user : {"alpha", "beta"}) {
+    EXPECT_EQ(user + " settings", ReadWholeFile(src + user + "\\settings.ini"));
+    EXPECT_EQ(user + " cache", ReadWholeFile(src + user + "\\cache\\c.dat"));
+  }
+  EXPECT_EQ("Bob's game", ReadWholeFile(src + "Games\\Bob's files\\save.dat"));
+}
+
 // Settings that can't be written would leave a set that lies about itself.
 TEST_F(Engine, UnwritableRestoreSettingsAreFatal) {
   CScriptedInteraction console;
