@@ -258,17 +258,22 @@ class RoundTrip : public ::testing::Test {
   ::Catalogue backup, restored;
 };
 
+// A foreach over the users' subkeys with a nested entry of its own.
+std::string ProfilesWithCaches() {
+  return "<backup name=\"Profile ($P)\" foreach=\"P\" in=\"" + kTrips + "\\Users\\x\">\n"
+         " <item path=\"D:\\($P)\\settings.ini\"/>\n"
+         " <backup name=\"Cache of ($P)\">\n"
+         "  <item path=\"D:\\($P)\\cache\\\"/>\n"
+         " </backup>\n"
+         "</backup>";
+}
+
 class RestoreSettingsNesting : public RoundTrip {};
 class RestoreSettingsValues : public RoundTrip {};
 
 TEST_F(RestoreSettingsNesting, EachForeachRepetitionKeepsItsOwnItems) {
   Subkeys("Users", {"alpha", "beta"});
-  Trip("<backup name=\"Profile ($P)\" foreach=\"P\" in=\"" + kTrips + "\\Users\\x\">\n"
-       " <item path=\"D:\\($P)\\settings.ini\"/>\n"
-       " <backup name=\"Cache of ($P)\">\n"
-       "  <item path=\"D:\\($P)\\cache\\\"/>\n"
-       " </backup>\n"
-       "</backup>");
+  Trip(ProfilesWithCaches());
   ExpectRestored(
       "Profile Alpha\n  item 1;D:\\($P)\\settings.ini\n  var p=Alpha\n"
       "  Cache of Alpha\n    item 1;D:\\($P)\\cache\\\n"
@@ -367,12 +372,7 @@ TEST_F(RestoreSettingsValues, SubFolderWithAnApostrophe) {
 
 TEST_F(RestoreSettingsValues, ForeachSubkeyWithAnApostrophe) {
   Subkeys("Users", {"Gamma's", "zeta"});
-  Trip("<backup name=\"Profile ($P)\" foreach=\"P\" in=\"" + kTrips + "\\Users\\x\">\n"
-       " <item path=\"D:\\($P)\\settings.ini\"/>\n"
-       " <backup name=\"Cache of ($P)\">\n"
-       "  <item path=\"D:\\($P)\\cache\\\"/>\n"
-       " </backup>\n"
-       "</backup>");
+  Trip(ProfilesWithCaches());
   ExpectRestored(
       "Profile Gamma's\n  item 1;D:\\($P)\\settings.ini\n  var p=Gamma's\n"
       "  Cache of Gamma's\n    item 1;D:\\($P)\\cache\\\n"
