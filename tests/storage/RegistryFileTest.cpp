@@ -199,12 +199,28 @@ TEST_F(RegistryFiles, DrivePathsAreFoldedAndOtherTextsKeepTheirCase) {
   SetValue(kSource, "dll", REG_SZ, windows + "\\System32\\X.dll" + '\0');
   SetValue(kSource, "word", REG_SZ, std::string("C:Mixed\0", 8));
   std::string text = Export(kSource, "*");
-  EXPECT_NE(std::string::npos, text.find("Content=\"%windir%\\system32\\x.dll\""));
+  EXPECT_NE(std::string::npos, text.find("Content=\"%windir%\\System32\\X.dll\"/>"));
   EXPECT_NE(std::string::npos, text.find("Content=\"C:Mixed\""));
   DeleteKeyTree(kSource);
   WriteWholeFile(file, text);
   ASSERT_TRUE(ImportRegistryFile(file));
-  EXPECT_EQ(windows + "\\system32\\x.dll" + '\0', GetValue(kSource, "dll").second);
+  EXPECT_EQ(windows + "\\System32\\X.dll" + '\0', GetValue(kSource, "dll").second);
+}
+
+TEST_F(RegistryFiles, DrivePathsFoldOnlyWholeFolderNames) {
+  std::string profile = GetSpecialFolder("Profile").value_or("?");
+  std::string longer = profile + "beer\\file.txt";
+  SetValue(kSource, "longer", REG_SZ, longer + '\0');
+  SetValue(kSource, "inside", REG_SZ, profile + "\\Beer.txt" + '\0');
+  std::string text = Export(kSource, "*");
+  EXPECT_NE(std::string::npos, text.find("<Value Name=\"longer\" Content=\"" + longer + "\"/>")) << text;
+  EXPECT_NE(std::string::npos, text.find("<Value Name=\"inside\" Content=\"%userprofile%\\Beer.txt\"/>"))
+      << text;
+  DeleteKeyTree(kSource);
+  WriteWholeFile(file, text);
+  ASSERT_TRUE(ImportRegistryFile(file));
+  EXPECT_EQ(longer + '\0', GetValue(kSource, "longer").second);
+  EXPECT_EQ(profile + "\\Beer.txt" + '\0', GetValue(kSource, "inside").second);
 }
 
 TEST_F(RegistryFiles, MarkupCharactersAndApostrophesComeBackWhole) {
