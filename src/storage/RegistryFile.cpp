@@ -279,6 +279,9 @@ bool ImportRegistryFile(const std::string& xmlFile) {
         break;
     }
   }
+  // A damaged file was imported only in part: that is no success, or the
+  // console would go on to delete the only copy.
+  if (!reader.GetError().empty()) result = false;
   reader.Close();
   SetXmlErrorSink(previousSink);
   return result;

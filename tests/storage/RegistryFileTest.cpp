@@ -290,11 +290,12 @@ TEST_F(RegistryFiles, BadValuesAreReportedAndSkipped) {
 }
 
 TEST_F(RegistryFiles, DamagedFilesStopWhereTheDamageIs) {
-  // What stands before the damage is written; the error is shown once.
-  ASSERT_TRUE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"QmFileTarget\">\r\n"
-                              "<Value Name=\"before\" Content=\"1\"/>\r\n"
-                              "<Value <Name=\"broken\" Content=\"2\"/>\r\n"
-                              "<Value Name=\"after\" Content=\"3\"/>\r\n")));
+  // What stands before the damage is written; the error is shown once and
+  // the import has failed.
+  ASSERT_FALSE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"QmFileTarget\">\r\n"
+                               "<Value Name=\"before\" Content=\"1\"/>\r\n"
+                               "<Value <Name=\"broken\" Content=\"2\"/>\r\n"
+                               "<Value Name=\"after\" Content=\"3\"/>\r\n")));
   EXPECT_EQ(std::string("1\0", 2), GetValue(kTarget, "before").second);
   EXPECT_EQ("<missing>", GetValue(kTarget, "after").second);
   ASSERT_EQ(1u, ui.boxes.size());
