@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/Flags.h"
 #include "app/Interaction.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/RegistryKey.h"
@@ -139,12 +140,17 @@ bool WriteKeyTree(XmlWriter& writer, const std::string& name, HKEY key, const st
   return true;
 }
 
+// The console's import may run unattended (a restore arranges one for the
+// next start of Windows), where a message box would wait for ever: there
+// the problem is printed, or logged when silent.
 void ShowImportProblem(const std::string& text) {
+  if (!WizardMode()) {
+    PrintMessage(text + "\n");
+    return;
+  }
   SetCursor(LoadCursor(NULL, IDC_ARROW));
   Interaction().ShowMessageBox(NULL, text, kCaption, MB_OK);
 }
-
-void ShowParseError(const std::string& text) { Interaction().ShowMessageBox(NULL, text, kCaption, MB_OK); }
 
 struct ImportKeyEntry {
   std::string name;
@@ -217,7 +223,7 @@ bool ImportRegistryFile(const std::string& xmlFile) {
   XmlReader reader;
   reader.SetShowErrors(true);
   if (!reader.Open(xmlFile)) return false;
-  XmlErrorSink previousSink = SetXmlErrorSink(ShowParseError);
+  XmlErrorSink previousSink = SetXmlErrorSink(ShowImportProblem);
 
   CPlaceholderFolders folders;
   bool result = true;

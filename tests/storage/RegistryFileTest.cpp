@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/Flags.h"
 #include "app/Interaction.h"
 #include "app/Startup.h"
 #include "catalogue/PathVariables.h"
@@ -58,6 +59,7 @@ class RegistryFiles : public ::testing::Test {
     DeleteKeyTree(kTarget);
     DeleteKeyTree("HKEY_CURRENT_USER\\Software\\Demo");
     CloseSystemOperations();
+    ResetFlags();
   }
   std::string Export(const std::string& key, const std::string& selector, bool expect = true) {
     XmlWriter writer;
@@ -315,6 +317,31 @@ TEST_F(RegistryFiles, DamagedFilesStopWhereTheDamageIs) {
   }
 }
 
+// The console's import may run with nobody at the screen: its problems are
+// printed, or logged when silent, never put in a box that waits for a click.
+TEST_F(RegistryFiles, ConsoleImportPrintsItsProblems) {
+  SetWizardMode(false);
+  std::string body =
+      "<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"QmFileTarget\">\r\n"
+      "<Value Name=\"short\" Content=\"0x1\" Type=\"REG_DWORD\"/>\r\n"
+      "<Value <Name=\"broken\" Content=\"2\"/>\r\n";
+  EXPECT_FALSE(Import(Document(body)));
+  EXPECT_EQ("Couldn't set value short\nParse error in line 4 : (Bad '<' symbol)\n", ui.output);
+  EXPECT_FALSE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"" +
+                               std::string(100000, 'k') + "\"/></Key></Key>")));
+  EXPECT_NE(std::string::npos, ui.output.find("\ncouldn't create key HKEY_CURRENT_USER\\Software\\kkk"));
+  EXPECT_TRUE(ui.boxes.empty());
+
+  ui.output.clear();
+  SetSilent(true);
+  EXPECT_FALSE(Import(Document(body)));
+  EXPECT_EQ("", ui.output);
+  std::string log = ReadWholeFile(LogFilePath());  // a text file: CR LF line ends
+  EXPECT_NE(std::string::npos, log.find(": Couldn't set value short\r\n")) << log;
+  EXPECT_NE(std::string::npos, log.find(": Parse error in line 4 : (Bad '<' symbol)\r\n")) << log;
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
 TEST_F(RegistryFiles, KeyElementsWithoutOrWithTwoNamesKeepTheChain) {
   ASSERT_TRUE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\">"
                               "<Key Name=\"QmFileTarget\" Name=\"Second\">"
@@ -387,6 +414,32 @@ TEST_F(ConsoleRegistryFiles, ExportThenImportElsewhereMatchesRegExe) {
   std::string target = RegExport("HKCU\\Software\\QmFileTarget", temp.Path() + "target.reg");
   EXPECT_NE(std::string::npos, source.find("\"Large\"")) << source;
   EXPECT_EQ(Renamed(source, "QmFileTests", "QmFileTarget"), target);
+}
+
+// A parse error halfway is a failed import: the only copy of the file stays
+// and the console says what went wrong, on the screen or in the log.
+TEST_F(ConsoleRegistryFiles, DamagedFileIsReportedAndKept) {
+  WriteWholeFile(file, Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\">"
+                                "<Key Name=\"QmFileTarget\">\r\n"
+                                "<Value Name=\"before\" Content=\"1\"/>\r\n"
+                                "<Value <Name=\"broken\" Content=\"2\"/>\r\n"
+                                "</Key></Key></Key>\r\n"));
+  Finished run = RunProgram("backupcmd.exe", "/i " + file + " /del");
+  EXPECT_NE(std::string::npos,
+            run.output.find("Parse error in line 4 : (Bad '<' symbol)\r\n"
+                            "Error: Couldn't import registry file!\r\n"))
+      << run.output;
+  EXPECT_EQ(std::string::npos, run.output.find("Done!"));
+  EXPECT_TRUE(FileExists(file));
+  EXPECT_EQ(std::string("1\0", 2), GetValue(kTarget, "before").second);
+
+  // As a restore arranges it for the next start of Windows.
+  run = RunProgram("backupcmd.exe", "/s /y /i " + file + " /del");
+  EXPECT_EQ("", run.output);
+  EXPECT_TRUE(FileExists(file));
+  std::string log = ReadWholeFile(LogFilePath());
+  EXPECT_NE(std::string::npos, log.find(": Parse error in line 4 : (Bad '<' symbol)\r\n")) << log;
+  EXPECT_NE(std::string::npos, log.find(": Error: Couldn't import registry file!\r\n")) << log;
 }
 
 TEST_F(ConsoleRegistryFiles, FailedImportKeepsTheFile) {
