@@ -157,7 +157,8 @@ TEST_F(RegistryFiles, EveryTypeThereAndBack) {
     DWORD backType;
     std::string backData;
   } cases[] = {
-      {"none", REG_NONE, std::string("n\0", 2), "Content=\"n\"/>", REG_SZ, std::string("n\0", 2)},
+      {"none", REG_NONE, std::string("n\0", 2), "Content=\"n\" TypeCode=\"0\" Data=\"6e 00\"/>",
+       REG_NONE, std::string("n\0", 2)},
       {"sz", REG_SZ, std::string("Mixed Case\0", 11), "Content=\"Mixed Case\"/>", REG_SZ,
        std::string("Mixed Case\0", 11)},
       {"expand", REG_EXPAND_SZ, std::string("%TEMP%\\x\0", 9),
@@ -165,19 +166,22 @@ TEST_F(RegistryFiles, EveryTypeThereAndBack) {
        std::string("%TEMP%\\x\0", 9)},
       {"bin", REG_BINARY, std::string("\0\x10\xff", 3), "Content=\"00 10 ff\" Type=\"REG_BINARY\"/>",
        REG_BINARY, std::string("\0\x10\xff", 3)},
-      {"bin0", REG_BINARY, "", "Content=\"\" Type=\"REG_BINARY\"/>", REG_BINARY, std::string(1, '\0')},
+      {"bin0", REG_BINARY, "", "Content=\"\" Type=\"REG_BINARY\" TypeCode=\"3\" Data=\"\"/>", REG_BINARY,
+       ""},
       {"dword", REG_DWORD, "\xff\xff\xff\xff", "Content=\"0xffffffff (-1)\" Type=\"REG_DWORD\"/>",
        REG_DWORD, "\xff\xff\xff\xff"},
       {"big", REG_DWORD_BIG_ENDIAN, std::string("\0\0\x01\0", 4),
-       "Content=\"0x00000100 (256)\" Type=\"REG_DWORD\"/>", REG_DWORD, std::string("\0\x01\0\0", 4)},
+       "Content=\"0x00000100 (256)\" Type=\"REG_DWORD\" TypeCode=\"5\" Data=\"00 00 01 00\"/>",
+       REG_DWORD_BIG_ENDIAN, std::string("\0\0\x01\0", 4)},
       {"multi", REG_MULTI_SZ, std::string("a\0b\0\0", 5),
        "Content=\"a\r\nb\" Type=\"REG_MULTI_SZ\"/>", REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
       {"res", 8, "\x01\x02", "Content=\"01 02\" Type=\"REG_RESOURCE_LIST\"/>", 8, "\x01\x02"},
-      {"full", 9, "\x01\x02", "Content=\"\" Type=\"\"/>", REG_SZ, std::string(1, '\0')},
+      {"full", 9, "\x01\x02", "Content=\"\" Type=\"\" TypeCode=\"9\" Data=\"01 02\"/>", 9, "\x01\x02"},
       {"req", 10, "\x03", "Content=\"03\" Type=\"REG_RESOURCE_REQUIREMENTS_LIST\"/>", 10, "\x03"},
       {"qword", 11, "\x08\x07\x06\x05\x04\x03\x02\x01",
        "Content=\"0x0102030405060708\" Type=\"REG_QWORD\"/>", 11, "\x08\x07\x06\x05\x04\x03\x02\x01"},
-      {"odd", 0x99, std::string("t\0", 2), "Content=\"t\" Type=\"\"/>", REG_SZ, std::string("t\0", 2)},
+      {"odd", 0x99, std::string("t\0", 2), "Content=\"t\" Type=\"\" TypeCode=\"153\" Data=\"74 00\"/>",
+       0x99, std::string("t\0", 2)},
   };
   for (const Case& c : cases) SetValue(kSource, c.name, c.type, c.data);
   std::string text = Export(kSource, "*");
@@ -317,6 +321,42 @@ TEST_F(RegistryFiles, DamagedFilesStopWhereTheDamageIs) {
   }
 }
 
+// Values as files of earlier versions hold them, beside the exact form that
+// values which their Content can't restore carry as well.
+TEST_F(RegistryFiles, ExactFormWinsAndEarlierFilesReadAsBefore) {
+  std::string windows = GetSpecialFolder("Windows").value_or("?");
+  ASSERT_TRUE(Import(Document(
+      "<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"QmFileTarget\">\r\n"
+      "<Value Name=\"bin0\" Content=\"\" Type=\"REG_BINARY\"/>\r\n"
+      "<Value Name=\"expand\" Content=\"%windir%\\x\" Type=\"REG_EXPAND_SZ\"/>\r\n"
+      "<Value Name=\"lower\" Content=\"%windir%\\system32\\x.dll\"/>\r\n"
+      "<Value Name=\"multi\" Content=\"a\r\nb\" Type=\"REG_MULTI_SZ\"/>\r\n"
+      "<Value Name=\"lf\" Content=\"a\r\nb\" TypeCode=\"1\" Data=\"61 0a 62 00\"/>\r\n"
+      "<Value Name=\"empty\" Content=\"\" Type=\"REG_BINARY\" TypeCode=\"3\" Data=\"\"/>\r\n"
+      "<Value Name=\"kept\" Content=\"%windir%\\x\" Type=\"REG_EXPAND_SZ\" TypeCode=\"2\" "
+      "Data=\"25 77 69 6E 64 69 72 25 00\"/>\r\n"
+      "<Value Name=\"renamed\" TypeCode=\"3\" Data=\"01\" Name=\"plain\" Content=\"p\"/>\r\n"
+      "<Value Name=\"badcode\" Content=\"x\" TypeCode=\"one\" Data=\"00\"/>\r\n"
+      "<Value Name=\"baddata\" Content=\"x\" TypeCode=\"3\" Data=\"0 1\"/>\r\n"
+      "<Value Name=\"nocode\" Content=\"x\" Data=\"00\"/>\r\n"
+      "<Value Name=\"big\" Content=\"4294967296\" TypeCode=\"4294967296\" Data=\"00\"/>\r\n"
+      "</Key></Key></Key>\r\n")));
+  using Stored = std::pair<DWORD, std::string>;
+  EXPECT_EQ(Stored(REG_BINARY, std::string(1, '\0')), GetValue(kTarget, "bin0"));
+  EXPECT_EQ(Stored(REG_EXPAND_SZ, windows + "\\x" + '\0'), GetValue(kTarget, "expand"));
+  EXPECT_EQ(Stored(REG_SZ, windows + "\\system32\\x.dll" + '\0'), GetValue(kTarget, "lower"));
+  EXPECT_EQ(Stored(REG_MULTI_SZ, std::string("a\0b\0\0", 5)), GetValue(kTarget, "multi"));
+  EXPECT_EQ(Stored(REG_SZ, std::string("a\nb\0", 4)), GetValue(kTarget, "lf"));
+  EXPECT_EQ(Stored(REG_BINARY, ""), GetValue(kTarget, "empty"));
+  EXPECT_EQ(Stored(REG_EXPAND_SZ, std::string("%windir%\0", 9)), GetValue(kTarget, "kept"));
+  EXPECT_EQ(Stored(REG_SZ, std::string("p\0", 2)), GetValue(kTarget, "plain"));
+  for (const char* name : {"badcode", "baddata", "nocode", "big"})
+    EXPECT_EQ("<missing>", GetValue(kTarget, name).second) << name;
+  ASSERT_EQ(4u, ui.boxes.size());
+  EXPECT_EQ("Couldn't set value badcode", ui.boxes[0].text);
+  EXPECT_EQ("Couldn't set value big", ui.boxes[3].text);
+}
+
 // The console's import may run with nobody at the screen: its problems are
 // printed, or logged when silent, never put in a box that waits for a click.
 TEST_F(RegistryFiles, ConsoleImportPrintsItsProblems) {
@@ -413,6 +453,54 @@ TEST_F(ConsoleRegistryFiles, ExportThenImportElsewhereMatchesRegExe) {
   std::string source = RegExport("HKCU\\Software\\QmFileTests", temp.Path() + "source.reg");
   std::string target = RegExport("HKCU\\Software\\QmFileTarget", temp.Path() + "target.reg");
   EXPECT_NE(std::string::npos, source.find("\"Large\"")) << source;
+  EXPECT_EQ(Renamed(source, "QmFileTests", "QmFileTarget"), target);
+}
+
+// What the text form alone would change: line breaks, empty data, missing
+// terminators and the types it has no name for.
+TEST_F(ConsoleRegistryFiles, AwkwardValuesComeBackByteForByte) {
+  struct Stored {
+    const char* name;
+    DWORD type;
+    std::string data;
+  } values[] = {
+      {"lf", REG_SZ, std::string("one\ntwo\0", 8)},
+      {"cr", REG_SZ, std::string("one\rtwo\0", 8)},
+      {"crlf", REG_SZ, std::string("one\r\ntwo\0", 9)},
+      {"leading break", REG_SZ, std::string("\r\nx\0", 4)},
+      {"blank line", REG_SZ, std::string("a\r\n\r\nb\0", 7)},
+      {"unended", REG_SZ, "abc"},
+      {"empty", REG_SZ, ""},
+      {"two texts", REG_SZ, std::string("a\0b\0", 4)},
+      {"expand", REG_EXPAND_SZ, std::string("%windir%\\x\0", 11)},
+      {"bin0", REG_BINARY, ""},
+      {"short", REG_DWORD, "\x01\x02"},
+      {"multi one end", REG_MULTI_SZ, std::string("a\0b\0", 4)},
+      {"multi0", REG_MULTI_SZ, ""},
+      {"multi gap", REG_MULTI_SZ, std::string("a\0\0b\0\0", 6)},
+      {"multi cr", REG_MULTI_SZ, std::string("a\rb\0\0", 5)},
+      {"none", REG_NONE, std::string("n\0", 2)},
+      {"none0", REG_NONE, ""},
+      {"big", REG_DWORD_BIG_ENDIAN, std::string("\0\0\x01\0", 4)},
+      {"link", REG_LINK, std::string("l\0k\0", 4)},
+      {"full", REG_FULL_RESOURCE_DESCRIPTOR, "\x01\x02"},
+      {"odd", 0x99, std::string("t\0", 2)},
+  };
+  std::string key = kSource;
+  for (const Stored& value : values) SetValue(key, value.name, value.type, value.data);
+
+  Finished run = RunProgram("backupcmd.exe", "/e:" + key + " " + file);
+  EXPECT_NE(std::string::npos, run.output.find("Done!\r\n")) << run.output;
+  WriteWholeFile(file, Renamed(ReadWholeFile(file), "\"QmFileTests\"", "\"QmFileTarget\""));
+  run = RunProgram("backupcmd.exe", "/i " + file + " /del");
+  EXPECT_NE(std::string::npos, run.output.find("Done!\r\n")) << run.output;
+  EXPECT_FALSE(FileExists(file));
+
+  for (const Stored& value : values)
+    EXPECT_EQ(GetValue(kSource, value.name), GetValue(kTarget, value.name)) << value.name;
+  std::string source = RegExport("HKCU\\Software\\QmFileTests", temp.Path() + "source.reg");
+  std::string target = RegExport("HKCU\\Software\\QmFileTarget", temp.Path() + "target.reg");
+  EXPECT_NE(std::string::npos, source.find("\"multi gap\"")) << source;
   EXPECT_EQ(Renamed(source, "QmFileTests", "QmFileTarget"), target);
 }
 
