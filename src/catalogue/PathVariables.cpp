@@ -49,6 +49,37 @@ void ReplaceAll(std::string& text, const std::string& what, const std::string& w
   }
 }
 
+bool SameLetterAscii(char a, char b) {
+  if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+  if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+  return a == b;
+}
+
+// A folder's path names the folder only where a path element ends there:
+// "C:\users\root" is no part of "C:\users\rootbeer".
+bool EndsAtPathBoundary(const std::string& text, size_t end, const std::string& folder) {
+  if (end == text.size() || folder.back() == '\\') return true;
+  char next = text[end];
+  return next == '\\' || next == '/' || next == ';' || next == '"';
+}
+
+// Replaces the folder's path, written in any letter case, by the
+// placeholder; every other character stays as it was, so the value comes
+// back unchanged on the same computer.
+void FoldFolder(std::string& text, const std::string& folder, const std::string& placeholder) {
+  if (folder.empty()) return;
+  for (size_t at = 0; at + folder.size() <= text.size();) {
+    bool same = true;
+    for (size_t i = 0; i < folder.size() && same; ++i) same = SameLetterAscii(text[at + i], folder[i]);
+    if (same && EndsAtPathBoundary(text, at + folder.size(), folder)) {
+      text.replace(at, folder.size(), placeholder);
+      at += placeholder.size();
+    } else {
+      ++at;
+    }
+  }
+}
+
 // The names referenced by ($Name) in a text; an unclosed reference gives "".
 std::vector<std::string> References(const std::string& text) {
   std::vector<std::string> names;
@@ -142,9 +173,9 @@ std::string CPlaceholderFolders::Fold(const std::string& text) const {
       {&m_windows, "%windir%"},
       {&m_comPrograms, "%comprograms%"},
       {&m_programs, "%programs%"}};
-  std::string folded = Lower(text);
+  std::string folded = text;
   for (const auto& step : order) {
-    if (*step.first) ReplaceAll(folded, Lower(**step.first), step.second);
+    if (*step.first) FoldFolder(folded, **step.first, step.second);
   }
   return folded;
 }

@@ -25,8 +25,10 @@ std::optional<std::string> FindVariable(const CatalogueEntry* entry, const std::
 class CPlaceholderFolders {
  public:
   CPlaceholderFolders();
-  // Lower-cases the text and folds the profile, Windows, all users'
-  // programs and programs folders, in this order, into their placeholders.
+  // Folds the profile, Windows, all users' programs and programs folders,
+  // in this order, into their placeholders wherever the text holds one of
+  // them (letter case ignored) up to the end of a path element; the rest of
+  // the text keeps its letters as they were.
   std::string Fold(const std::string& text) const;
   // Unfolds the placeholders; nothing else changes.
   std::string Unfold(const std::string& text) const;
@@ -35,9 +37,9 @@ class CPlaceholderFolders {
   std::optional<std::string> m_windows, m_profile, m_comPrograms, m_programs;
 };
 
-// Lower-cases the text and folds the profile, Windows, all users' programs
-// and programs folders into "%userprofile%", "%windir%", "%comprograms%" and
-// "%programs%".
+// Folds the profile, Windows, all users' programs and programs folders into
+// "%userprofile%", "%windir%", "%comprograms%" and "%programs%", as
+// CPlaceholderFolders::Fold does.
 std::string FoldersToVariables(const std::string& text);
 // Unfolds the placeholders into this computer's folders; nothing else changes.
 std::string VariablesToFolders(const std::string& text);

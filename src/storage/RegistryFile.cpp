@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/Flags.h"
 #include "app/Interaction.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/RegistryKey.h"
@@ -62,6 +63,7 @@ std::vector<RegistryValueEntry> CollectValues(HKEY key) {
     }
     if (status != ERROR_SUCCESS) continue;
     std::string content;
+    std::string bytes(reinterpret_cast<const char*>(data.data()), dataLength);
     if (type == REG_LINK) {
       std::string link = LinkText(data, dataLength);
       content = FormatValueContent(type, reinterpret_cast<const unsigned char*>(link.data()),
@@ -70,11 +72,11 @@ std::vector<RegistryValueEntry> CollectValues(HKEY key) {
       content = FormatValueContent(type, data.data(), dataLength);
     }
     if (nameLength > 0) {
-      entries.push_back({std::string(name.data(), nameLength), content, type});
+      entries.push_back({std::string(name.data(), nameLength), content, type, bytes});
     } else if (dataLength > 0) {
-      entries.push_back({kDefaultName, content, type});
+      entries.push_back({kDefaultName, content, type, bytes});
     } else {
-      entries.push_back({kDefaultName, kValueNotSet, type});
+      entries.push_back({kDefaultName, kValueNotSet, type, bytes});
     }
   }
   OrderValueEntries(entries);
@@ -95,6 +97,8 @@ bool WriteKeyTree(XmlWriter& writer, const std::string& name, HKEY key, const st
                        NULL) != ERROR_SUCCESS)
     return false;
   bool hasContent = subkeys > 0 || values > 0;
+  // What the import will do to a Content on this computer.
+  UnfoldPlaceholders unfold = [&folders](const std::string& text) { return folders.Unfold(text); };
   XmlElement keyElement("Key");
   if (!name.empty()) {
     keyElement.SetAttribute("Name", EscapeXml(name));
@@ -110,11 +114,9 @@ bool WriteKeyTree(XmlWriter& writer, const std::string& name, HKEY key, const st
     if (selector != "*" && selector != "\\" && CompareNoCase(entry.name, selector) != 0) continue;
     XmlElement value("Value");
     value.SetAttribute("Name", EscapeXml(entry.name));
-    value.SetAttribute("Content",
-                       EscapeXml(IsDrivePath(entry.content) ? folders.Fold(entry.content)
-                                                            : entry.content));
-    if (entry.type != REG_NONE && entry.type != REG_SZ)
-      value.SetAttribute("Type", EscapeXml(RegistryTypeName(entry.type)));
+    std::string content = IsDrivePath(entry.content) ? folders.Fold(entry.content) : entry.content;
+    for (const auto& attribute : ValueAttributes(entry.type, entry.data, content, unfold))
+      value.SetAttribute(attribute.first, EscapeXml(attribute.second));
     value.WriteEmpty(writer, 1, true, true);
   }
 
@@ -139,12 +141,17 @@ bool WriteKeyTree(XmlWriter& writer, const std::string& name, HKEY key, const st
   return true;
 }
 
+// The console's import may run unattended (a restore arranges one for the
+// next start of Windows), where a message box would wait for ever: there
+// the problem is printed, or logged when silent.
 void ShowImportProblem(const std::string& text) {
+  if (!WizardMode()) {
+    PrintMessage(text + "\n");
+    return;
+  }
   SetCursor(LoadCursor(NULL, IDC_ARROW));
   Interaction().ShowMessageBox(NULL, text, kCaption, MB_OK);
 }
-
-void ShowParseError(const std::string& text) { Interaction().ShowMessageBox(NULL, text, kCaption, MB_OK); }
 
 struct ImportKeyEntry {
   std::string name;
@@ -168,19 +175,61 @@ HKEY OpenOrCreateKeyPath(const std::vector<ImportKeyEntry>& stack, CRegKey& key)
   return NULL;
 }
 
-void ImportValue(HKEY key, const std::string& name, const std::string& content,
-                 const std::string& typeName, const CPlaceholderFolders& folders) {
-  std::string valueName = CompareNoCase(name, kDefaultName) == 0 ? std::string() : name;
-  DWORD type = RegistryTypeFromName(typeName);
-  std::optional<std::string> data = ParseValueContent(folders.Unfold(content), type);
-  if (data && !data->empty() &&
-      RegSetValueExA(key, valueName.c_str(), 0, type, reinterpret_cast<const BYTE*>(data->data()),
-                     static_cast<DWORD>(data->size())) == ERROR_SUCCESS)
+// What one Value element collected from its attributes.
+struct ImportValueEntry {
+  std::string name, content, typeName;
+  // The exact type and bytes, written for values that Content and Type
+  // can't restore exactly; either present means both must be usable.
+  std::optional<std::string> typeCode, data;
+
+  void Clear() { *this = ImportValueEntry(); }
+};
+
+// The type and bytes a Value element stands for; nothing when they can't
+// be told. The exact form holds the bytes as the registry held them:
+// nothing in them is unfolded.
+std::optional<std::pair<DWORD, std::string>> ValueToSet(const ImportValueEntry& value,
+                                                       const CPlaceholderFolders& folders) {
+  if (value.typeCode || value.data) {
+    if (!value.typeCode || !value.data) return std::nullopt;
+    return ParseExactValue(*value.typeCode, *value.data);
+  }
+  DWORD type = RegistryTypeFromName(value.typeName);
+  std::optional<std::string> data = ParseValueContent(folders.Unfold(value.content), type);
+  if (!data || data->empty()) return std::nullopt;
+  return std::make_pair(type, *data);
+}
+
+void ImportValue(HKEY key, const ImportValueEntry& value, const CPlaceholderFolders& folders) {
+  std::string valueName = CompareNoCase(value.name, kDefaultName) == 0 ? std::string() : value.name;
+  std::optional<std::pair<DWORD, std::string>> data = ValueToSet(value, folders);
+  if (data && RegSetValueExA(key, valueName.c_str(), 0, data->first,
+                             reinterpret_cast<const BYTE*>(data->second.data()),
+                             static_cast<DWORD>(data->second.size())) == ERROR_SUCCESS)
     return;
-  ShowImportProblem("Couldn't set value " + name);
+  ShowImportProblem("Couldn't set value " + value.name);
 }
 
 bool SameName(const std::string& a, const char* b) { return CompareNoCase(a, b) == 0; }
+
+// A Name starts the value afresh and a Content drops an earlier Type: only
+// the written order Name, Content, Type counts.
+void CollectValueAttribute(ImportValueEntry& value, const std::string& name,
+                           const std::string& text) {
+  if (SameName(name, "Name")) {
+    value.Clear();
+    value.name = text;
+  } else if (SameName(name, "Content")) {
+    value.content = text;
+    value.typeName.clear();
+  } else if (SameName(name, "Type")) {
+    value.typeName = text;
+  } else if (SameName(name, kTypeCodeAttribute)) {
+    value.typeCode = text;
+  } else if (SameName(name, kDataAttribute)) {
+    value.data = text;
+  }
+}
 
 }  // namespace
 
@@ -217,7 +266,7 @@ bool ImportRegistryFile(const std::string& xmlFile) {
   XmlReader reader;
   reader.SetShowErrors(true);
   if (!reader.Open(xmlFile)) return false;
-  XmlErrorSink previousSink = SetXmlErrorSink(ShowParseError);
+  XmlErrorSink previousSink = SetXmlErrorSink(ShowImportProblem);
 
   CPlaceholderFolders folders;
   bool result = true;
@@ -225,40 +274,30 @@ bool ImportRegistryFile(const std::string& xmlFile) {
   // One flag per open Key element: whether its Name pushed a level. A Key
   // without a Name, or with a second Name, must not shift the levels.
   std::vector<bool> openKeys;
-  std::string valueName, content, typeName, element;
+  ImportValueEntry value;
+  std::string element;
   while (result && reader.Next()) {
     switch (reader.GetTokenType()) {
       case XmlTokenType::StartElement:
         reader.GetName(element);
         if (SameName(element, "Key")) openKeys.push_back(false);
-        if (SameName(element, "Value")) {
-          valueName.clear();
-          content.clear();
-          typeName.clear();
-        }
+        if (SameName(element, "Value")) value.Clear();
         break;
       case XmlTokenType::Attribute: {
-        std::string name, value;
-        reader.GetAttribute(name, value);
+        std::string name, text;
+        reader.GetAttribute(name, text);
         name = UnescapeXml(name);
-        value = UnescapeXml(value);
+        text = UnescapeXml(text);
         reader.GetName(element);
         if (SameName(element, "Key") && SameName(name, "Name")) {
           if (openKeys.empty() || openKeys.back()) break;
           openKeys.back() = true;
-          stack.push_back({value, CRegKey()});
+          stack.push_back({text, CRegKey()});
           CRegKey key;
           if (OpenOrCreateKeyPath(stack, key) == NULL) result = false;
           stack.back().key = std::move(key);
-        } else if (SameName(element, "Value") && SameName(name, "Name")) {
-          valueName = value;
-          content.clear();
-          typeName.clear();
-        } else if (SameName(element, "Value") && SameName(name, "Content")) {
-          content = value;
-          typeName.clear();
-        } else if (SameName(element, "Value") && SameName(name, "Type")) {
-          typeName = value;
+        } else if (SameName(element, "Value")) {
+          CollectValueAttribute(value, name, text);
         }
         break;
       }
@@ -269,16 +308,17 @@ bool ImportRegistryFile(const std::string& xmlFile) {
           if (openKeys.back() && !stack.empty()) stack.pop_back();
           openKeys.pop_back();
         } else if (SameName(element, "Value") && !stack.empty()) {
-          ImportValue(stack.back().key.Get(), valueName, content, typeName, folders);
-          valueName.clear();
-          content.clear();
-          typeName.clear();
+          ImportValue(stack.back().key.Get(), value, folders);
+          value.Clear();
         }
         break;
       default:
         break;
     }
   }
+  // A damaged file was imported only in part: that is no success, or the
+  // console would go on to delete the only copy.
+  if (!reader.GetError().empty()) result = false;
   reader.Close();
   SetXmlErrorSink(previousSink);
   return result;

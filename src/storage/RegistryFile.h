@@ -12,8 +12,10 @@ class XmlWriter;
 bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std::string& selector);
 
 // Writes the keys and values of a registry key file into the registry.
-// False when the file can't be opened or a key can't be opened or created;
-// a single value that can't be written is shown to the user and skipped.
+// False when the file can't be opened, is damaged (what stands before the
+// damage is written) or a key can't be opened or created; a single value
+// that can't be written is reported and skipped. Problems are shown in a
+// message box in the wizard and printed (logged when silent) otherwise.
 bool ImportRegistryFile(const std::string& xmlFile);
 
 // The console's /e: the whole key into a new file.

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "catalogue/Xml.h"
+
 namespace {
 
 std::string TextUpToNul(const unsigned char* data, std::size_t length) {
@@ -67,7 +69,69 @@ std::optional<std::string> ParseNumber(const std::string& content, std::size_t c
   return bytes;
 }
 
+// Every line end as CR LF: a lone CR would end the attribute value for a
+// reader, and a lone LF comes back as CR LF anyway.
+std::string PairLineEnds(const std::string& text) {
+  std::string paired;
+  paired.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      paired += "\r\n";
+      ++i;
+    } else if (c == '\r' || c == '\n') {
+      paired += "\r\n";
+    } else {
+      paired += c;
+    }
+  }
+  return paired;
+}
+
+bool HasTypeAttribute(std::uint32_t type) { return type != kRegNone && type != kRegSz; }
+
+std::optional<std::uint32_t> ParseDecimal(const std::string& text) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  std::uint64_t number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    number = number * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (number > 0xffffffffu) return std::nullopt;
+  return static_cast<std::uint32_t>(number);
+}
+
+// Pairs separated by single blanks, as HexBytes writes them; "" is no byte.
+std::optional<std::string> ParseHexBytes(const std::string& text) {
+  if (text.empty()) return std::string();
+  if ((text.size() + 1) % 3 != 0) return std::nullopt;
+  std::string bytes((text.size() + 1) / 3, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i > 0 && text[3 * i - 1] != ' ') return std::nullopt;
+    int byte = HexPair(text, 3 * i);
+    if (byte < 0) return std::nullopt;
+    bytes[i] = static_cast<char>(byte);
+  }
+  return bytes;
+}
+
+// What the import makes of a Value element with this Content and the Type
+// of `type`, compared with the value itself.
+bool ContentRestoresValue(std::uint32_t type, const std::string& data, const std::string& content,
+                          const UnfoldPlaceholders& unfold) {
+  std::optional<std::string> read = AttributeValueAsRead(EscapeXml(content));
+  if (!read) return false;
+  std::uint32_t readType = RegistryTypeFromName(RegistryTypeName(type));
+  if (readType != type) return false;
+  std::optional<std::string> bytes = ParseValueContent(unfold(UnescapeXml(*read)), readType);
+  // The import refuses to write a value without bytes.
+  return bytes && !bytes->empty() && *bytes == data;
+}
+
 }  // namespace
+
+const char kTypeCodeAttribute[] = "TypeCode";
+const char kDataAttribute[] = "Data";
 
 std::string FormatValueContent(std::uint32_t type, const unsigned char* data, std::size_t length) {
   switch (type) {
@@ -239,4 +303,49 @@ void OrderValueEntries(std::vector<RegistryValueEntry>& entries) {
     for (RegistryValueEntry& entry : runs[i]) entries.push_back(std::move(entry));
     if (i < barriers.size()) entries.push_back(std::move(barriers[i]));
   }
+}
+
+// The reader takes the file line by line, a CR before the LF being part of
+// the line end, and collects a value up to a quote, '>' or CR in the line.
+// When the rest of a line is empty it goes on to the next line without
+// adding the line end it adds after every other stretch.
+std::optional<std::string> AttributeValueAsRead(const std::string& written) {
+  std::string value;
+  for (std::size_t start = 0;;) {
+    std::size_t lineEnd = written.find('\n', start);
+    std::string stretch = written.substr(start, lineEnd == std::string::npos
+                                                    ? std::string::npos
+                                                    : lineEnd - start);
+    if (lineEnd != std::string::npos && !stretch.empty() && stretch.back() == '\r')
+      stretch.pop_back();
+    if (stretch.find_first_of("\"'>\r") != std::string::npos) return std::nullopt;
+    value += stretch;
+    if (lineEnd == std::string::npos) return value;  // the closing quote follows
+    if (!stretch.empty()) value += "\r\n";
+    start = lineEnd + 1;
+  }
+}
+
+std::vector<std::pair<std::string, std::string>> ValueAttributes(
+    std::uint32_t type, const std::string& data, const std::string& content,
+    const UnfoldPlaceholders& unfold) {
+  bool restores = ContentRestoresValue(type, data, content, unfold);
+  std::vector<std::pair<std::string, std::string>> attributes;
+  attributes.emplace_back("Content", restores ? content : PairLineEnds(content));
+  if (HasTypeAttribute(type)) attributes.emplace_back("Type", RegistryTypeName(type));
+  if (!restores) {
+    attributes.emplace_back(kTypeCodeAttribute, std::to_string(type));
+    attributes.emplace_back(
+        kDataAttribute,
+        HexBytes(reinterpret_cast<const unsigned char*>(data.data()), data.size()));
+  }
+  return attributes;
+}
+
+std::optional<std::pair<std::uint32_t, std::string>> ParseExactValue(const std::string& typeCode,
+                                                                     const std::string& data) {
+  std::optional<std::uint32_t> type = ParseDecimal(typeCode);
+  std::optional<std::string> bytes = ParseHexBytes(data);
+  if (!type || !bytes) return std::nullopt;
+  return std::make_pair(*type, *bytes);
 }

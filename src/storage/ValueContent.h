@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // Registry type codes as the registry defines them.
@@ -44,7 +46,38 @@ struct RegistryValueEntry {
   std::string name;
   std::string content;
   std::uint32_t type;
+  std::string data{};  // the bytes as the registry holds them
 };
+
+// The attribute value the markup reader hands back for `written`, an
+// escaped text written between double quotes; nothing when the value ends
+// before its closing quote (at a lone CR). Each line end inside it comes
+// back as CR LF, except one that ends an empty stretch of the value (right
+// after the opening quote or after another line end), which is lost.
+std::optional<std::string> AttributeValueAsRead(const std::string& written);
+
+// Replaces the placeholders of a text read back; stands for the folders of
+// the computer the value is restored on.
+using UnfoldPlaceholders = std::function<std::string(const std::string&)>;
+
+// The attributes of a value's element after its Name, in writing order,
+// not yet escaped. `content` is the Content with its placeholders folded.
+// Content, and Type for the types that have one, as files have always held
+// them. When importing those on this computer (reading, unfolding, parsing)
+// would not give back exactly this type and these bytes, also the type code
+// and every data byte, with the line ends of the Content written as CR LF
+// so that readers which know only Content and Type still read it whole.
+std::vector<std::pair<std::string, std::string>> ValueAttributes(
+    std::uint32_t type, const std::string& data, const std::string& content,
+    const UnfoldPlaceholders& unfold);
+
+extern const char kTypeCodeAttribute[];  // "TypeCode": the type in decimal
+extern const char kDataAttribute[];      // "Data": every byte as two hex digits
+
+// The type and bytes that a TypeCode and a Data attribute stand for;
+// nothing when either is not in the form the export writes them.
+std::optional<std::pair<std::uint32_t, std::string>> ParseExactValue(const std::string& typeCode,
+                                                                     const std::string& data);
 
 // Orders a key's values by name without regard to case, the way the files
 // have always been written: an entry named "(Default)" never moves towards

@@ -125,13 +125,13 @@ TEST_F(PathVariables, WithoutTheShellFunctionOnlyCatalogueVariablesExpand) {
   EXPECT_EQ("D:\\Mine\\x", Expanded("($Mine)\\x", &entry));
 }
 
-TEST_F(PathVariables, FoldingLowerCasesAndUsesThePlaceholders) {
+TEST_F(PathVariables, FoldingKeepsLetterCaseAndUsesThePlaceholders) {
   std::string mixed = profile;
   for (size_t i = 0; i < mixed.size(); i += 2) mixed[i] = static_cast<char>(toupper(mixed[i]));
-  EXPECT_EQ("%userprofile%\\my files\\a.txt", FoldersToVariables(mixed + "\\My Files\\A.txt"));
+  EXPECT_EQ("%userprofile%\\My Files\\A.txt", FoldersToVariables(mixed + "\\My Files\\A.txt"));
   EXPECT_EQ(profile + "\\my files\\a.txt", VariablesToFolders("%userprofile%\\my files\\a.txt"));
-  EXPECT_EQ("%windir%\\system32", FoldersToVariables(windows + "\\System32"));
-  EXPECT_EQ(windows + "\\system32", VariablesToFolders("%windir%\\system32"));
+  EXPECT_EQ("%windir%\\System32", FoldersToVariables(windows + "\\System32"));
+  EXPECT_EQ(windows + "\\System32", VariablesToFolders("%windir%\\System32"));
 
   // The user's programs lie inside the profile, which is folded first.
   std::string programs = GetSpecialFolder("Programs").value_or("");
@@ -139,9 +139,24 @@ TEST_F(PathVariables, FoldingLowerCasesAndUsesThePlaceholders) {
   EXPECT_EQ(0u, FoldersToVariables(programs).find("%userprofile%\\"));
   std::string common = GetSpecialFolder("ComPrograms").value_or("");
   if (common.find(profile) != 0) {
-    EXPECT_EQ("%comprograms%\\tool.lnk", FoldersToVariables(common + "\\Tool.lnk"));
-    EXPECT_EQ(common + "\\tool.lnk", VariablesToFolders("%comprograms%\\tool.lnk"));
+    EXPECT_EQ("%comprograms%\\Tool.lnk", FoldersToVariables(common + "\\Tool.lnk"));
+    EXPECT_EQ(common + "\\Tool.lnk", VariablesToFolders("%comprograms%\\Tool.lnk"));
   }
+}
+
+// A folder's path is folded only where a name of the path ends with it, or
+// the value would point at another folder on the next computer.
+TEST_F(PathVariables, FoldingStopsOnlyAtPathBoundaries) {
+  CPlaceholderFolders folders;
+  EXPECT_EQ(profile + "beer\\file.txt", FoldersToVariables(profile + "beer\\file.txt"));
+  EXPECT_EQ(profile + "beer", folders.Fold(profile + "beer"));
+  EXPECT_EQ(windows + "32\\x;%windir%", folders.Fold(windows + "32\\x;" + windows));
+  EXPECT_EQ("%userprofile%", folders.Fold(profile));
+  EXPECT_EQ("%userprofile%/a", folders.Fold(profile + "/a"));
+  EXPECT_EQ("\"%userprofile%\" /x;%windir%;%windir%\\a",
+            folders.Fold("\"" + profile + "\" /x;" + windows + ";" + windows + "\\a"));
+  // A longer name first, the folder itself later in the same text.
+  EXPECT_EQ(profile + "2 %userprofile%\\b", folders.Fold(profile + "2 " + profile + "\\b"));
 }
 
 TEST_F(PathVariables, UnfoldingKeepsEverythingButPlaceholders) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/Flags.h"
 #include "app/Interaction.h"
 #include "app/Startup.h"
 #include "catalogue/PathVariables.h"
@@ -58,6 +59,7 @@ class RegistryFiles : public ::testing::Test {
     DeleteKeyTree(kTarget);
     DeleteKeyTree("HKEY_CURRENT_USER\\Software\\Demo");
     CloseSystemOperations();
+    ResetFlags();
   }
   std::string Export(const std::string& key, const std::string& selector, bool expect = true) {
     XmlWriter writer;
@@ -155,7 +157,8 @@ TEST_F(RegistryFiles, EveryTypeThereAndBack) {
     DWORD backType;
     std::string backData;
   } cases[] = {
-      {"none", REG_NONE, std::string("n\0", 2), "Content=\"n\"/>", REG_SZ, std::string("n\0", 2)},
+      {"none", REG_NONE, std::string("n\0", 2), "Content=\"n\" TypeCode=\"0\" Data=\"6e 00\"/>",
+       REG_NONE, std::string("n\0", 2)},
       {"sz", REG_SZ, std::string("Mixed Case\0", 11), "Content=\"Mixed Case\"/>", REG_SZ,
        std::string("Mixed Case\0", 11)},
       {"expand", REG_EXPAND_SZ, std::string("%TEMP%\\x\0", 9),
@@ -163,19 +166,22 @@ TEST_F(RegistryFiles, EveryTypeThereAndBack) {
        std::string("%TEMP%\\x\0", 9)},
       {"bin", REG_BINARY, std::string("\0\x10\xff", 3), "Content=\"00 10 ff\" Type=\"REG_BINARY\"/>",
        REG_BINARY, std::string("\0\x10\xff", 3)},
-      {"bin0", REG_BINARY, "", "Content=\"\" Type=\"REG_BINARY\"/>", REG_BINARY, std::string(1, '\0')},
+      {"bin0", REG_BINARY, "", "Content=\"\" Type=\"REG_BINARY\" TypeCode=\"3\" Data=\"\"/>", REG_BINARY,
+       ""},
       {"dword", REG_DWORD, "\xff\xff\xff\xff", "Content=\"0xffffffff (-1)\" Type=\"REG_DWORD\"/>",
        REG_DWORD, "\xff\xff\xff\xff"},
       {"big", REG_DWORD_BIG_ENDIAN, std::string("\0\0\x01\0", 4),
-       "Content=\"0x00000100 (256)\" Type=\"REG_DWORD\"/>", REG_DWORD, std::string("\0\x01\0\0", 4)},
+       "Content=\"0x00000100 (256)\" Type=\"REG_DWORD\" TypeCode=\"5\" Data=\"00 00 01 00\"/>",
+       REG_DWORD_BIG_ENDIAN, std::string("\0\0\x01\0", 4)},
       {"multi", REG_MULTI_SZ, std::string("a\0b\0\0", 5),
        "Content=\"a\r\nb\" Type=\"REG_MULTI_SZ\"/>", REG_MULTI_SZ, std::string("a\0b\0\0", 5)},
       {"res", 8, "\x01\x02", "Content=\"01 02\" Type=\"REG_RESOURCE_LIST\"/>", 8, "\x01\x02"},
-      {"full", 9, "\x01\x02", "Content=\"\" Type=\"\"/>", REG_SZ, std::string(1, '\0')},
+      {"full", 9, "\x01\x02", "Content=\"\" Type=\"\" TypeCode=\"9\" Data=\"01 02\"/>", 9, "\x01\x02"},
       {"req", 10, "\x03", "Content=\"03\" Type=\"REG_RESOURCE_REQUIREMENTS_LIST\"/>", 10, "\x03"},
       {"qword", 11, "\x08\x07\x06\x05\x04\x03\x02\x01",
        "Content=\"0x0102030405060708\" Type=\"REG_QWORD\"/>", 11, "\x08\x07\x06\x05\x04\x03\x02\x01"},
-      {"odd", 0x99, std::string("t\0", 2), "Content=\"t\" Type=\"\"/>", REG_SZ, std::string("t\0", 2)},
+      {"odd", 0x99, std::string("t\0", 2), "Content=\"t\" Type=\"\" TypeCode=\"153\" Data=\"74 00\"/>",
+       0x99, std::string("t\0", 2)},
   };
   for (const Case& c : cases) SetValue(kSource, c.name, c.type, c.data);
   std::string text = Export(kSource, "*");
@@ -199,12 +205,28 @@ TEST_F(RegistryFiles, DrivePathsAreFoldedAndOtherTextsKeepTheirCase) {
   SetValue(kSource, "dll", REG_SZ, windows + "\\System32\\X.dll" + '\0');
   SetValue(kSource, "word", REG_SZ, std::string("C:Mixed\0", 8));
   std::string text = Export(kSource, "*");
-  EXPECT_NE(std::string::npos, text.find("Content=\"%windir%\\system32\\x.dll\""));
+  EXPECT_NE(std::string::npos, text.find("Content=\"%windir%\\System32\\X.dll\"/>"));
   EXPECT_NE(std::string::npos, text.find("Content=\"C:Mixed\""));
   DeleteKeyTree(kSource);
   WriteWholeFile(file, text);
   ASSERT_TRUE(ImportRegistryFile(file));
-  EXPECT_EQ(windows + "\\system32\\x.dll" + '\0', GetValue(kSource, "dll").second);
+  EXPECT_EQ(windows + "\\System32\\X.dll" + '\0', GetValue(kSource, "dll").second);
+}
+
+TEST_F(RegistryFiles, DrivePathsFoldOnlyWholeFolderNames) {
+  std::string profile = GetSpecialFolder("Profile").value_or("?");
+  std::string longer = profile + "beer\\file.txt";
+  SetValue(kSource, "longer", REG_SZ, longer + '\0');
+  SetValue(kSource, "inside", REG_SZ, profile + "\\Beer.txt" + '\0');
+  std::string text = Export(kSource, "*");
+  EXPECT_NE(std::string::npos, text.find("<Value Name=\"longer\" Content=\"" + longer + "\"/>")) << text;
+  EXPECT_NE(std::string::npos, text.find("<Value Name=\"inside\" Content=\"%userprofile%\\Beer.txt\"/>"))
+      << text;
+  DeleteKeyTree(kSource);
+  WriteWholeFile(file, text);
+  ASSERT_TRUE(ImportRegistryFile(file));
+  EXPECT_EQ(longer + '\0', GetValue(kSource, "longer").second);
+  EXPECT_EQ(profile + "\\Beer.txt" + '\0', GetValue(kSource, "inside").second);
 }
 
 TEST_F(RegistryFiles, MarkupCharactersAndApostrophesComeBackWhole) {
@@ -274,11 +296,12 @@ TEST_F(RegistryFiles, BadValuesAreReportedAndSkipped) {
 }
 
 TEST_F(RegistryFiles, DamagedFilesStopWhereTheDamageIs) {
-  // What stands before the damage is written; the error is shown once.
-  ASSERT_TRUE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"QmFileTarget\">\r\n"
-                              "<Value Name=\"before\" Content=\"1\"/>\r\n"
-                              "<Value <Name=\"broken\" Content=\"2\"/>\r\n"
-                              "<Value Name=\"after\" Content=\"3\"/>\r\n")));
+  // What stands before the damage is written; the error is shown once and
+  // the import has failed.
+  ASSERT_FALSE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"QmFileTarget\">\r\n"
+                               "<Value Name=\"before\" Content=\"1\"/>\r\n"
+                               "<Value <Name=\"broken\" Content=\"2\"/>\r\n"
+                               "<Value Name=\"after\" Content=\"3\"/>\r\n")));
   EXPECT_EQ(std::string("1\0", 2), GetValue(kTarget, "before").second);
   EXPECT_EQ("<missing>", GetValue(kTarget, "after").second);
   ASSERT_EQ(1u, ui.boxes.size());
@@ -296,6 +319,67 @@ TEST_F(RegistryFiles, DamagedFilesStopWhereTheDamageIs) {
     Import(Document(body));
     EXPECT_EQ(std::string::npos, GetValue(kTarget, "u").second.find("unclosed")) << body;
   }
+}
+
+// Values as files of earlier versions hold them, beside the exact form that
+// values which their Content can't restore carry as well.
+TEST_F(RegistryFiles, ExactFormWinsAndEarlierFilesReadAsBefore) {
+  std::string windows = GetSpecialFolder("Windows").value_or("?");
+  ASSERT_TRUE(Import(Document(
+      "<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"QmFileTarget\">\r\n"
+      "<Value Name=\"bin0\" Content=\"\" Type=\"REG_BINARY\"/>\r\n"
+      "<Value Name=\"expand\" Content=\"%windir%\\x\" Type=\"REG_EXPAND_SZ\"/>\r\n"
+      "<Value Name=\"lower\" Content=\"%windir%\\system32\\x.dll\"/>\r\n"
+      "<Value Name=\"multi\" Content=\"a\r\nb\" Type=\"REG_MULTI_SZ\"/>\r\n"
+      "<Value Name=\"lf\" Content=\"a\r\nb\" TypeCode=\"1\" Data=\"61 0a 62 00\"/>\r\n"
+      "<Value Name=\"empty\" Content=\"\" Type=\"REG_BINARY\" TypeCode=\"3\" Data=\"\"/>\r\n"
+      "<Value Name=\"kept\" Content=\"%windir%\\x\" Type=\"REG_EXPAND_SZ\" TypeCode=\"2\" "
+      "Data=\"25 77 69 6E 64 69 72 25 00\"/>\r\n"
+      "<Value Name=\"renamed\" TypeCode=\"3\" Data=\"01\" Name=\"plain\" Content=\"p\"/>\r\n"
+      "<Value Name=\"badcode\" Content=\"x\" TypeCode=\"one\" Data=\"00\"/>\r\n"
+      "<Value Name=\"baddata\" Content=\"x\" TypeCode=\"3\" Data=\"0 1\"/>\r\n"
+      "<Value Name=\"nocode\" Content=\"x\" Data=\"00\"/>\r\n"
+      "<Value Name=\"big\" Content=\"4294967296\" TypeCode=\"4294967296\" Data=\"00\"/>\r\n"
+      "</Key></Key></Key>\r\n")));
+  using Stored = std::pair<DWORD, std::string>;
+  EXPECT_EQ(Stored(REG_BINARY, std::string(1, '\0')), GetValue(kTarget, "bin0"));
+  EXPECT_EQ(Stored(REG_EXPAND_SZ, windows + "\\x" + '\0'), GetValue(kTarget, "expand"));
+  EXPECT_EQ(Stored(REG_SZ, windows + "\\system32\\x.dll" + '\0'), GetValue(kTarget, "lower"));
+  EXPECT_EQ(Stored(REG_MULTI_SZ, std::string("a\0b\0\0", 5)), GetValue(kTarget, "multi"));
+  EXPECT_EQ(Stored(REG_SZ, std::string("a\nb\0", 4)), GetValue(kTarget, "lf"));
+  EXPECT_EQ(Stored(REG_BINARY, ""), GetValue(kTarget, "empty"));
+  EXPECT_EQ(Stored(REG_EXPAND_SZ, std::string("%windir%\0", 9)), GetValue(kTarget, "kept"));
+  EXPECT_EQ(Stored(REG_SZ, std::string("p\0", 2)), GetValue(kTarget, "plain"));
+  for (const char* name : {"badcode", "baddata", "nocode", "big"})
+    EXPECT_EQ("<missing>", GetValue(kTarget, name).second) << name;
+  ASSERT_EQ(4u, ui.boxes.size());
+  EXPECT_EQ("Couldn't set value badcode", ui.boxes[0].text);
+  EXPECT_EQ("Couldn't set value big", ui.boxes[3].text);
+}
+
+// The console's import may run with nobody at the screen: its problems are
+// printed, or logged when silent, never put in a box that waits for a click.
+TEST_F(RegistryFiles, ConsoleImportPrintsItsProblems) {
+  SetWizardMode(false);
+  std::string body =
+      "<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"QmFileTarget\">\r\n"
+      "<Value Name=\"short\" Content=\"0x1\" Type=\"REG_DWORD\"/>\r\n"
+      "<Value <Name=\"broken\" Content=\"2\"/>\r\n";
+  EXPECT_FALSE(Import(Document(body)));
+  EXPECT_EQ("Couldn't set value short\nParse error in line 4 : (Bad '<' symbol)\n", ui.output);
+  EXPECT_FALSE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\"><Key Name=\"" +
+                               std::string(100000, 'k') + "\"/></Key></Key>")));
+  EXPECT_NE(std::string::npos, ui.output.find("\ncouldn't create key HKEY_CURRENT_USER\\Software\\kkk"));
+  EXPECT_TRUE(ui.boxes.empty());
+
+  ui.output.clear();
+  SetSilent(true);
+  EXPECT_FALSE(Import(Document(body)));
+  EXPECT_EQ("", ui.output);
+  std::string log = ReadWholeFile(LogFilePath());  // a text file: CR LF line ends
+  EXPECT_NE(std::string::npos, log.find(": Couldn't set value short\r\n")) << log;
+  EXPECT_NE(std::string::npos, log.find(": Parse error in line 4 : (Bad '<' symbol)\r\n")) << log;
+  EXPECT_TRUE(ui.boxes.empty());
 }
 
 TEST_F(RegistryFiles, KeyElementsWithoutOrWithTwoNamesKeepTheChain) {
@@ -370,6 +454,80 @@ TEST_F(ConsoleRegistryFiles, ExportThenImportElsewhereMatchesRegExe) {
   std::string target = RegExport("HKCU\\Software\\QmFileTarget", temp.Path() + "target.reg");
   EXPECT_NE(std::string::npos, source.find("\"Large\"")) << source;
   EXPECT_EQ(Renamed(source, "QmFileTests", "QmFileTarget"), target);
+}
+
+// What the text form alone would change: line breaks, empty data, missing
+// terminators and the types it has no name for.
+TEST_F(ConsoleRegistryFiles, AwkwardValuesComeBackByteForByte) {
+  struct Stored {
+    const char* name;
+    DWORD type;
+    std::string data;
+  } values[] = {
+      {"lf", REG_SZ, std::string("one\ntwo\0", 8)},
+      {"cr", REG_SZ, std::string("one\rtwo\0", 8)},
+      {"crlf", REG_SZ, std::string("one\r\ntwo\0", 9)},
+      {"leading break", REG_SZ, std::string("\r\nx\0", 4)},
+      {"blank line", REG_SZ, std::string("a\r\n\r\nb\0", 7)},
+      {"unended", REG_SZ, "abc"},
+      {"empty", REG_SZ, ""},
+      {"two texts", REG_SZ, std::string("a\0b\0", 4)},
+      {"expand", REG_EXPAND_SZ, std::string("%windir%\\x\0", 11)},
+      {"bin0", REG_BINARY, ""},
+      {"short", REG_DWORD, "\x01\x02"},
+      {"multi one end", REG_MULTI_SZ, std::string("a\0b\0", 4)},
+      {"multi0", REG_MULTI_SZ, ""},
+      {"multi gap", REG_MULTI_SZ, std::string("a\0\0b\0\0", 6)},
+      {"multi cr", REG_MULTI_SZ, std::string("a\rb\0\0", 5)},
+      {"none", REG_NONE, std::string("n\0", 2)},
+      {"none0", REG_NONE, ""},
+      {"big", REG_DWORD_BIG_ENDIAN, std::string("\0\0\x01\0", 4)},
+      {"link", REG_LINK, std::string("l\0k\0", 4)},
+      {"full", REG_FULL_RESOURCE_DESCRIPTOR, "\x01\x02"},
+      {"odd", 0x99, std::string("t\0", 2)},
+  };
+  std::string key = kSource;
+  for (const Stored& value : values) SetValue(key, value.name, value.type, value.data);
+
+  Finished run = RunProgram("backupcmd.exe", "/e:" + key + " " + file);
+  EXPECT_NE(std::string::npos, run.output.find("Done!\r\n")) << run.output;
+  WriteWholeFile(file, Renamed(ReadWholeFile(file), "\"QmFileTests\"", "\"QmFileTarget\""));
+  run = RunProgram("backupcmd.exe", "/i " + file + " /del");
+  EXPECT_NE(std::string::npos, run.output.find("Done!\r\n")) << run.output;
+  EXPECT_FALSE(FileExists(file));
+
+  for (const Stored& value : values)
+    EXPECT_EQ(GetValue(kSource, value.name), GetValue(kTarget, value.name)) << value.name;
+  std::string source = RegExport("HKCU\\Software\\QmFileTests", temp.Path() + "source.reg");
+  std::string target = RegExport("HKCU\\Software\\QmFileTarget", temp.Path() + "target.reg");
+  EXPECT_NE(std::string::npos, source.find("\"multi gap\"")) << source;
+  EXPECT_EQ(Renamed(source, "QmFileTests", "QmFileTarget"), target);
+}
+
+// A parse error halfway is a failed import: the only copy of the file stays
+// and the console says what went wrong, on the screen or in the log.
+TEST_F(ConsoleRegistryFiles, DamagedFileIsReportedAndKept) {
+  WriteWholeFile(file, Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\">"
+                                "<Key Name=\"QmFileTarget\">\r\n"
+                                "<Value Name=\"before\" Content=\"1\"/>\r\n"
+                                "<Value <Name=\"broken\" Content=\"2\"/>\r\n"
+                                "</Key></Key></Key>\r\n"));
+  Finished run = RunProgram("backupcmd.exe", "/i " + file + " /del");
+  EXPECT_NE(std::string::npos,
+            run.output.find("Parse error in line 4 : (Bad '<' symbol)\r\n"
+                            "Error: Couldn't import registry file!\r\n"))
+      << run.output;
+  EXPECT_EQ(std::string::npos, run.output.find("Done!"));
+  EXPECT_TRUE(FileExists(file));
+  EXPECT_EQ(std::string("1\0", 2), GetValue(kTarget, "before").second);
+
+  // As a restore arranges it for the next start of Windows.
+  run = RunProgram("backupcmd.exe", "/s /y /i " + file + " /del");
+  EXPECT_EQ("", run.output);
+  EXPECT_TRUE(FileExists(file));
+  std::string log = ReadWholeFile(LogFilePath());
+  EXPECT_NE(std::string::npos, log.find(": Parse error in line 4 : (Bad '<' symbol)\r\n")) << log;
+  EXPECT_NE(std::string::npos, log.find(": Error: Couldn't import registry file!\r\n")) << log;
 }
 
 TEST_F(ConsoleRegistryFiles, FailedImportKeepsTheFile) {

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <map>
+
+#include "catalogue/Xml.h"
+
 namespace {
 
 std::string Format(std::uint32_t type, const std::string& bytes) {
@@ -88,6 +93,184 @@ TEST(ValueContentTypes, NamesBothWays) {
   EXPECT_EQ(static_cast<std::uint32_t>(kRegSz), RegistryTypeFromName(""));
   EXPECT_EQ(static_cast<std::uint32_t>(kRegSz), RegistryTypeFromName("REG_LINK"));
   EXPECT_EQ(static_cast<std::uint32_t>(kRegSz), RegistryTypeFromName("REG_DWORDX"));
+}
+
+using Attributes = std::vector<std::pair<std::string, std::string>>;
+
+std::string Same(const std::string& text) { return text; }
+
+// The placeholder a test computer's Windows folder folds into.
+std::string UnfoldWindows(const std::string& text) {
+  std::string unfolded = text;
+  for (size_t at; (at = unfolded.find("%windir%")) != std::string::npos;)
+    unfolded.replace(at, 8, "C:\\WINDOWS");
+  return unfolded;
+}
+
+Attributes For(std::uint32_t type, const std::string& data,
+               const UnfoldPlaceholders& unfold = Same) {
+  std::string content =
+      FormatValueContent(type, reinterpret_cast<const unsigned char*>(data.data()), data.size());
+  return ValueAttributes(type, data, content, unfold);
+}
+
+// Writes each element into one file and reads every attribute back with the
+// real reader, one list per element.
+std::vector<Attributes> WrittenAndRead(const std::vector<Attributes>& elements) {
+  std::string path = (std::filesystem::temp_directory_path() / "qm-value-content-test.xml").string();
+  {
+    XmlWriter writer;
+    writer.SetFileName(path);
+    for (const Attributes& attributes : elements) {
+      XmlElement element("Value");
+      for (const auto& attribute : attributes)
+        element.SetAttribute(attribute.first, EscapeXml(attribute.second));
+      element.WriteEmpty(writer, 1, true, true);
+    }
+    EXPECT_TRUE(writer.Close());
+  }
+  std::vector<Attributes> read;
+  XmlReader reader;
+  EXPECT_TRUE(reader.Open(path));
+  while (reader.Next()) {
+    if (reader.GetTokenType() == XmlTokenType::StartElement) read.emplace_back();
+    if (reader.GetTokenType() != XmlTokenType::Attribute || read.empty()) continue;
+    std::string name, value;
+    reader.GetAttribute(name, value);
+    read.back().emplace_back(name, UnescapeXml(value));
+  }
+  EXPECT_EQ("", reader.GetError());
+  reader.Close();
+  std::filesystem::remove(path);
+  return read;
+}
+
+TEST(ValueContentReadBack, LineEndsAsTheReaderDeliversThem) {
+  EXPECT_EQ("a\r\nb", AttributeValueAsRead("a\r\nb").value_or("<ends>"));
+  EXPECT_EQ("a\r\nb", AttributeValueAsRead("a\nb").value_or("<ends>"));
+  // A break with nothing before it on its line is lost.
+  EXPECT_EQ("x", AttributeValueAsRead("\r\nx").value_or("<ends>"));
+  EXPECT_EQ("a\r\nb", AttributeValueAsRead("a\n\r\nb").value_or("<ends>"));
+  // A lone CR, a quote or '>' ends the value early.
+  EXPECT_EQ("<ends>", AttributeValueAsRead("a\rb").value_or("<ends>"));
+  EXPECT_EQ("<ends>", AttributeValueAsRead("it's").value_or("<ends>"));
+  EXPECT_EQ("<ends>", AttributeValueAsRead("a>b").value_or("<ends>"));
+}
+
+// The export decides on the model, so it must say what the reader does for
+// every short text of letters, blanks and line-end characters.
+TEST(ValueContentReadBack, ModelAgreesWithTheReader) {
+  const char alphabet[] = {'a', ' ', '\r', '\n'};
+  std::vector<std::string> texts{""};
+  for (size_t begin = 0, length = 0; length < 6; ++length) {
+    size_t end = texts.size();
+    for (size_t i = begin; i < end; ++i)
+      for (char c : alphabet) texts.push_back(texts[i] + c);
+    begin = end;
+  }
+  std::vector<Attributes> elements;
+  std::vector<std::string> expected;
+  for (const std::string& text : texts) {
+    std::optional<std::string> read = AttributeValueAsRead(text);
+    if (!read) continue;  // would end early and upset what follows
+    elements.push_back({{"C", text}, {"D", "end"}});
+    expected.push_back(*read);
+  }
+  ASSERT_GT(elements.size(), 1000u);
+  std::vector<Attributes> read = WrittenAndRead(elements);
+  ASSERT_EQ(elements.size(), read.size());
+  for (size_t i = 0; i < read.size(); ++i) {
+    ASSERT_EQ((Attributes{{"C", expected[i]}, {"D", "end"}}), read[i])
+        << "written: " << ::testing::PrintToString(elements[i][0].second);
+  }
+}
+
+TEST(ValueContentExactForm, ValuesTheTextRestoresAreWrittenAsBefore) {
+  EXPECT_EQ((Attributes{{"Content", "a\r\nb"}}), For(kRegSz, std::string("a\r\nb\0", 5)));
+  EXPECT_EQ((Attributes{{"Content", "a\r\nb"}, {"Type", "REG_MULTI_SZ"}}),
+            For(kRegMultiSz, std::string("a\0b\0\0", 5)));
+  EXPECT_EQ((Attributes{{"Content", "%windir%\\x"}, {"Type", "REG_EXPAND_SZ"}}),
+            For(kRegExpandSz, std::string("%windir%\\x\0", 11)));
+  // Folded on export, unfolded on import: the same bytes again.
+  std::string path("C:\\WINDOWS\\app.exe\0", 19);
+  EXPECT_EQ((Attributes{{"Content", "%windir%\\app.exe"}}),
+            ValueAttributes(kRegSz, path, "%windir%\\app.exe", UnfoldWindows));
+}
+
+TEST(ValueContentExactForm, OtherValuesAlsoCarryTypeCodeAndBytes) {
+  EXPECT_EQ((Attributes{{"Content", "a\r\nb"}, {"TypeCode", "1"}, {"Data", "61 0a 62 00"}}),
+            For(kRegSz, std::string("a\nb\0", 4)));
+  EXPECT_EQ((Attributes{{"Content", "a\r\nb"}, {"TypeCode", "1"}, {"Data", "61 0d 62 00"}}),
+            For(kRegSz, std::string("a\rb\0", 4)));
+  EXPECT_EQ((Attributes{{"Content", "abc"}, {"TypeCode", "1"}, {"Data", "61 62 63"}}),
+            For(kRegSz, "abc"));
+  EXPECT_EQ((Attributes{{"Content", "a\r\n"}, {"Type", "REG_MULTI_SZ"}, {"TypeCode", "7"},
+                        {"Data", "61 00 62 00"}}),
+            For(kRegMultiSz, std::string("a\0b\0", 4)));
+  EXPECT_EQ((Attributes{{"Content", "0x00000201 (513)"}, {"Type", "REG_DWORD"}, {"TypeCode", "4"},
+                        {"Data", "01 02"}}),
+            For(kRegDword, "\x01\x02"));
+  // A placeholder the import would unfold is no placeholder of this value.
+  EXPECT_EQ((Attributes{{"Content", "%windir%\\x"}, {"Type", "REG_EXPAND_SZ"}, {"TypeCode", "2"},
+                        {"Data", "25 77 69 6e 64 69 72 25 5c 78 00"}}),
+            For(kRegExpandSz, std::string("%windir%\\x\0", 11), UnfoldWindows));
+}
+
+TEST(ValueContentExactForm, EveryValueComesBackThroughTheReader) {
+  const std::uint32_t types[] = {kRegNone, kRegSz, kRegExpandSz, kRegBinary, kRegDword,
+                                 kRegDwordBigEndian, kRegLink, kRegMultiSz, kRegResourceList,
+                                 kRegFullResourceDescriptor, kRegResourceRequirementsList,
+                                 kRegQword, 0x99};
+  const std::string pieces[] = {"a", std::string(1, '\0'), "\r", "\n", "\r\n", "\"", "'", "&",
+                                "%", "\xff", "<"};
+  std::vector<std::pair<std::uint32_t, std::string>> values;
+  std::vector<Attributes> elements;
+  unsigned seed = 2024;
+  for (int round = 0; round < 3000; ++round) {
+    seed = seed * 1103515245u + 12345u;
+    std::uint32_t type = types[(seed >> 16) % 13];
+    bool whole = (seed >> 12) & 1;  // ended or sized as its type wants
+    std::string data;
+    for (size_t length = (seed >> 8) % 10; data.size() < length;) {
+      seed = seed * 1103515245u + 12345u;
+      const std::string& piece = pieces[(seed >> 16) % 11];
+      if (!whole || piece[0] != '\0') data += piece;
+    }
+    if (whole && (type == kRegSz || type == kRegExpandSz)) data += '\0';
+    if (whole && type == kRegMultiSz) data += std::string(2, '\0');
+    if (whole && type == kRegDword) data.resize(4, 'x');
+    if (whole && type == kRegQword) data.resize(8, 'x');
+    values.emplace_back(type, data);
+    elements.push_back(For(type, data));
+  }
+  std::vector<Attributes> read = WrittenAndRead(elements);
+  ASSERT_EQ(elements.size(), read.size());
+  for (size_t i = 0; i < read.size(); ++i) {
+    SCOPED_TRACE(::testing::PrintToString(values[i]));
+    // Every attribute arrives: a Content never derails the reader.
+    ASSERT_EQ(elements[i].size(), read[i].size());
+    for (size_t a = 0; a < read[i].size(); ++a) ASSERT_EQ(elements[i][a].first, read[i][a].first);
+    std::map<std::string, std::string> attributes(read[i].begin(), read[i].end());
+    std::pair<std::uint32_t, std::string> back;
+    if (attributes.count("TypeCode")) {
+      back = ParseExactValue(attributes["TypeCode"], attributes["Data"]).value_or(back);
+    } else {
+      back.first = RegistryTypeFromName(attributes["Type"]);
+      back.second = ParseValueContent(attributes["Content"], back.first).value_or("<none>");
+    }
+    ASSERT_EQ(values[i], back);
+  }
+}
+
+TEST(ValueContentExactForm, TypeCodeAndDataOnlyInTheWrittenForm) {
+  using Exact = std::pair<std::uint32_t, std::string>;
+  EXPECT_EQ(Exact(3, ""), ParseExactValue("3", "").value_or(Exact(99, "?")));
+  EXPECT_EQ(Exact(4294967295u, std::string("\xab\xcd\0", 3)),
+            ParseExactValue("4294967295", "AB cd 00").value_or(Exact(99, "?")));
+  for (const char* code : {"", "4294967296", "1x", "-1", " 3", "99999999999"})
+    EXPECT_FALSE(ParseExactValue(code, "00")) << code;
+  for (const char* data : {"0", "00 0", "00  01", "00-01", "0g", " 00", "00 "})
+    EXPECT_FALSE(ParseExactValue("3", data)) << data;
 }
 
 }  // namespace

@@ -275,11 +275,11 @@ class MailProfiles : public SpecialItems {
     return std::string("$outlook") + version + "\\HKEY_CURRENT_USER\\" + kProfileKey + "\\";
   }
   std::string Folded(const std::string& path) {
-    std::string profile = Lower(*GetSpecialFolder("Profile"));
-    std::string lower = Lower(path);
-    lower.replace(0, profile.size(), "%userprofile%");
-    for (size_t at; (at = lower.find(' ')) != std::string::npos;) lower.replace(at, 1, "%20");
-    return lower;
+    std::string profile = *GetSpecialFolder("Profile");
+    EXPECT_EQ(Lower(profile), Lower(path.substr(0, profile.size())));
+    std::string folded = "%userprofile%" + path.substr(profile.size());
+    for (size_t at; (at = folded.find(' ')) != std::string::npos;) folded.replace(at, 1, "%20");
+    return folded;
   }
 
   std::string mailFolder, first, second;
@@ -292,8 +292,8 @@ TEST_F(MailProfiles, BackupCopiesEveryStoreAndMapsItsPath) {
   ASSERT_TRUE(Backup(Item(), false, "Mail\\Item"));
   EXPECT_EQ("first", ReadWholeFile(set + "Mail\\Item\\Outook0.pst"));
   EXPECT_EQ("second!", ReadWholeFile(set + "Mail\\Item\\Outook1.pst"));
-  EXPECT_EQ("Outook0.pst " + kFirstId + " %userprofile%\\qm%20mail%20test\\"
-            "first%20store.pst\r\n"
+  EXPECT_EQ("Outook0.pst " + kFirstId + " %userprofile%\\QM%20Mail%20Test\\"
+            "First%20Store.pst\r\n"
             "Outook1.pst " + kSecondId + " " + Folded(second) + "\r\n",
             ReadWholeFile(set + "Mail\\Item\\outlook.txt"));
   EXPECT_EQ(12u, SpecialItemSize(Item(), disk));
