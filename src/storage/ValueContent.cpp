@@ -125,7 +125,12 @@ bool ContentRestoresValue(std::uint32_t type, const std::string& data, const std
   if (readType != type) return false;
   std::optional<std::string> bytes = ParseValueContent(unfold(UnescapeXml(*read)), readType);
   // The import refuses to write a value without bytes.
-  return bytes && !bytes->empty() && *bytes == data;
+  if (!bytes || bytes->empty()) return false;
+  // A folded folder comes back spelled as this computer's shell spells it
+  // ("C:\WINDOWS" for "C:\Windows"): the same path, and on another computer
+  // the very point of the placeholder, so a difference in letter case alone
+  // doesn't call for the exact form. Nothing else can differ only in case.
+  return *bytes == data || CompareNoCase(*bytes, data) == 0;
 }
 
 }  // namespace

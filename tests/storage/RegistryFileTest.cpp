@@ -204,8 +204,15 @@ TEST_F(RegistryFiles, DrivePathsAreFoldedAndOtherTextsKeepTheirCase) {
   std::string windows = GetSpecialFolder("Windows").value_or("?");
   SetValue(kSource, "dll", REG_SZ, windows + "\\System32\\X.dll" + '\0');
   SetValue(kSource, "word", REG_SZ, std::string("C:Mixed\0", 8));
+  // The folder spelled in other letters than the shell's is folded too: a
+  // path, to be re-pointed on the new computer, not kept verbatim.
+  std::string upper = windows;
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  SetValue(kSource, "upper", REG_SZ, upper + "\\Fonts" + '\0');
   std::string text = Export(kSource, "*");
   EXPECT_NE(std::string::npos, text.find("Content=\"%windir%\\System32\\X.dll\"/>"));
+  EXPECT_NE(std::string::npos, text.find("<Value Name=\"upper\" Content=\"%windir%\\Fonts\"/>"))
+      << text;
   EXPECT_NE(std::string::npos, text.find("Content=\"C:Mixed\""));
   DeleteKeyTree(kSource);
   WriteWholeFile(file, text);
