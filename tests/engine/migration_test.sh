@@ -163,7 +163,7 @@ wipe_b() {  # the word processor is installed on B, with no settings yet
   on b reg delete 'HKCU\Software\QmMigration' /f >/dev/null 2>&1
   printf '%s\r\n' 'REGEDIT4' '' '[HKEY_CURRENT_USER\Software\QmMigration\Writer]' '' >"$root/installed.reg"
   on b reg import "Z:$(echo "$root/installed.reg" | tr / '\\')" >/dev/null 2>&1
-  rm -rf "$appdata_b/QmWriter" "$docs_b/QmWriter" "$docs_b/QmGames" "$programs_b/QmWriter" \
+  rm -rf "$appdata_b/QmWriter" "$docs_b/QmWriter" "$docs_b/QmGames" "$programs_b/QmWriter" "$programs_b/qmwriter" \
     "$(drive b)/Start A"
 }
 
@@ -201,11 +201,11 @@ migrate() {
   local dictionary
   dictionary=$(reg_export b Writer | sed -n 's/^"Dictionary"=//p')
   check "$name: path value re-pointed to B's start menu ($dictionary)" \
-    [ "$dictionary" = '"C:\\Start B\\Programs\\qmwriter\\dict"' ]
+    [ "$dictionary" = '"C:\\Start B\\Programs\\QmWriter\\dict"' ]
   check "$name: application data at B's own folder" same_files "$pristine/appdata" "$appdata_b/QmWriter"
   check "$name: document files (no subfolders) at B's own folder" \
     [ "$(cat "$docs_b/QmWriter/notes.txt" 2>/dev/null)" = "to do" -a ! -e "$docs_b/QmWriter/drafts" ]
-  check "$name: dictionary folder at the re-pointed place" same_files "$pristine/programs/dict" "$programs_b/qmwriter/dict"
+  check "$name: dictionary folder at the re-pointed place" same_files "$pristine/programs/dict" "$programs_b/QmWriter/dict"
   check "$name: nothing of the missing program" [ ! -e "$docs_b/QmGames" ]
   check "$name: nothing written under A's folders on B" [ ! -e "$(drive b)/Start A" ]
   check "$name: the startup import is waiting" contains "$(on_b_runonce)" 'Writer.Late settings'
