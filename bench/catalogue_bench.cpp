@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/Interaction.h"
+#include "base/Interaction.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/RestoreSettings.h"
 #include "support/TestSupport.h"

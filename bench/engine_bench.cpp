@@ -37,9 +37,10 @@
 #include <string>
 #include <vector>
 
-#include "app/Flags.h"
-#include "app/Interaction.h"
 #include "app/Startup.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
+#include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Registry.h"
 #include "catalogue/RegistryKey.h"
@@ -49,7 +50,6 @@
 #include "storage/DiskObject.h"
 #include "support/TestSupport.h"
 #include "system/ItemSelection.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

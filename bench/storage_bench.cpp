@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Interaction.h"
+#include "base/Interaction.h"
 #include "storage/Archive.h"
 #include "storage/DiskObject.h"
 #include "support/TestSupport.h"

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Flags.h"
-#include "app/Interaction.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
+#include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
 #include "engine/Engine.h"
@@ -17,7 +18,6 @@
 #include "storage/DiskObject.h"
 #include "system/ItemSelection.h"
 #include "system/RunningPrograms.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 
 #include "app/CommandLine.h"
 #include "app/ConsoleRuns.h"
-#include "app/Flags.h"
-#include "app/Interaction.h"
 #include "app/Messages.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
+#include "base/Win32Handle.h"
 #include "catalogue/Registry.h"
 #include "storage/RegistryFile.h"
 #include "system/Reboot.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

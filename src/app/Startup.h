@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/ConsoleRuns.h"
+#include "base/Settings.h"
 
 // The operations start-up hands a command to. Each program fills in what it
 // has; tests put recorders in their place.
@@ -31,6 +32,4 @@ StartupOperations ConsoleOperations();
 // restore finished without some of its items; else 0.
 int RunStartup(const std::string& commandLine, const StartupOperations& operations);
 
-const char kInstallKey[] = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark";
-const char kScheduleKey[] = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark\\Schedule";
 const char kMutexName[] = "Quillmark-{5C2E7A10-8B4D-4F3A-9E61-2D7F0B3C9A48}";

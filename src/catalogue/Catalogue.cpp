@@ -6,7 +6,7 @@
 #include <cstring>
 #include <map>
 
-#include "app/Interaction.h"
+#include "base/Interaction.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
 

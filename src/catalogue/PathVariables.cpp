@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "app/Interaction.h"
+#include "base/Interaction.h"
 #include "catalogue/CatalogueEntry.h"
 
 namespace {

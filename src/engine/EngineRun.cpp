@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "app/Flags.h"
-#include "app/Interaction.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
 #include "catalogue/Registry.h"

@@ -1,7 +1,7 @@
 #include "engine/Engine.h"
 
-#include "app/Flags.h"
-#include "app/Interaction.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
 #include "catalogue/PathVariables.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Interaction.h"
+#include "base/Interaction.h"
 #include "storage/DiskObject.h"
 #include "storage/Zip.h"
 

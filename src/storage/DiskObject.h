@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Interaction.h"
-#include "system/Win32Handle.h"
+#include "base/Interaction.h"
+#include "base/Win32Handle.h"
 
 // Asked when a target file exists; false means cancel. Sets the answer.
 typedef bool (*OverwriteQuestion)(const std::string& path, OverwriteAnswer& answer, void* data);

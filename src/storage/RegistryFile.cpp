@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/Flags.h"
-#include "app/Interaction.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/RegistryKey.h"
 #include "catalogue/Xml.h"

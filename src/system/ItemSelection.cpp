@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Flags.h"
+#include "base/Flags.h"
 #include "catalogue/CatalogueEntry.h"
 #include "catalogue/Registry.h"
 

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "app/Flags.h"
+#include "base/Flags.h"
+#include "base/Win32Handle.h"
 #include "catalogue/Registry.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

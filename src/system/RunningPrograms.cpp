@@ -4,10 +4,10 @@
 
 #include <memory>
 
-#include "app/Flags.h"
-#include "app/Interaction.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
+#include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/Flags.h"
-#include "app/Interaction.h"
-#include "app/Startup.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
+#include "base/Settings.h"
+#include "base/Win32Handle.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

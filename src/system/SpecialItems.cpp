@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/Flags.h"
-#include "app/Interaction.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/RegistryKey.h"
 #include "storage/Archive.h"

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "app/Interaction.h"
+#include "base/Interaction.h"
 
 void RunWizard() {
   Interaction().ShowMessageBox(NULL,

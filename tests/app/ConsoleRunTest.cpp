@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "app/Startup.h"
+#include "base/Win32Handle.h"
 #include "catalogue/Registry.h"
 #include "support/TestSupport.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

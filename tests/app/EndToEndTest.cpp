@@ -5,9 +5,9 @@
 
 #include "app/Messages.h"
 #include "app/Startup.h"
+#include "base/Win32Handle.h"
 #include "catalogue/Registry.h"
 #include "support/TestSupport.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

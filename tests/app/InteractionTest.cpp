@@ -1,10 +1,10 @@
-#include "app/Interaction.h"
+#include "base/Interaction.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
 
-#include "app/Flags.h"
+#include "base/Flags.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -4,11 +4,11 @@
 
 #include <regex>
 
-#include "app/Flags.h"
 #include "app/Messages.h"
+#include "base/Flags.h"
+#include "base/Win32Handle.h"
 #include "catalogue/Registry.h"
 #include "support/TestSupport.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/Flags.h"
-#include "app/Interaction.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;

@@ -4,11 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Interaction.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
 #include "support/TestSupport.h"
-#include "app/Flags.h"
 #include "system/ItemSelection.h"
 
 namespace {

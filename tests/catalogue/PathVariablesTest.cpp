@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Interaction.h"
+#include "base/Interaction.h"
 #include "catalogue/CatalogueEntry.h"
 #include "support/TestSupport.h"
 

@@ -7,7 +7,7 @@
 #include <cctype>
 #include <initializer_list>
 
-#include "app/Interaction.h"
+#include "base/Interaction.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"

@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "app/Flags.h"
-#include "app/Interaction.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
+#include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Registry.h"
 #include "storage/Archive.h"
 #include "storage/DiskObject.h"
 #include "support/TestSupport.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

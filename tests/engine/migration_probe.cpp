@@ -12,9 +12,9 @@
 #include <optional>
 #include <string>
 
-#include "app/Flags.h"
-#include "app/Interaction.h"
 #include "app/Startup.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/PathVariables.h"
 #include "engine/Engine.h"

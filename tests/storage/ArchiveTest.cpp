@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Flags.h"
+#include "base/Flags.h"
 #include "support/TestSupport.h"
 
 namespace {

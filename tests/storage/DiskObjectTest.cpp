@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Flags.h"
+#include "base/Flags.h"
+#include "base/Win32Handle.h"
 #include "support/TestSupport.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Flags.h"
-#include "app/Interaction.h"
 #include "app/Startup.h"
+#include "base/Flags.h"
+#include "base/Interaction.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
 #include "catalogue/Xml.h"

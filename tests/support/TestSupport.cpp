@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "system/Win32Handle.h"
+#include "base/Win32Handle.h"
 
 namespace {
 

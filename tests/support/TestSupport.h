@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Interaction.h"
+#include "base/Interaction.h"
 
 // Answers questions from a script and records everything shown.
 class CScriptedInteraction : public CInteraction {

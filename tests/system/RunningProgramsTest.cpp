@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/Flags.h"
+#include "base/Flags.h"
+#include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
 #include "support/TestSupport.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

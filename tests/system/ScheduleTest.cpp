@@ -8,13 +8,13 @@
 #include <regex>
 #include <string>
 
-#include "app/Flags.h"
 #include "app/Startup.h"
+#include "base/Flags.h"
 #include "catalogue/CatalogueEntry.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
-#include "system/ItemSelection.h"
 #include "support/TestSupport.h"
+#include "system/ItemSelection.h"
 
 namespace {
 

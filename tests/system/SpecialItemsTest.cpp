@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "app/Flags.h"
+#include "base/Flags.h"
+#include "base/Win32Handle.h"
 #include "catalogue/PathVariables.h"
 #include "storage/Archive.h"
 #include "storage/DiskObject.h"
 #include "support/TestSupport.h"
-#include "system/Win32Handle.h"
 
 namespace {
 

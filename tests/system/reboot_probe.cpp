@@ -2,7 +2,7 @@
 //   reboot_probe <new copy> <target>
 #include <cstdio>
 
-#include "app/Flags.h"
+#include "base/Flags.h"
 #include "system/Reboot.h"
 
 int main(int argc, char** argv) {

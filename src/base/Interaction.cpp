@@ -1,4 +1,4 @@
-#include "app/Interaction.h"
+#include "base/Interaction.h"
 
 #include <conio.h>
 
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Flags.h"
+#include "base/Flags.h"
 
 namespace {
 

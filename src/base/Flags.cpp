@@ -1,4 +1,4 @@
-#include "app/Flags.h"
+#include "base/Flags.h"
 
 namespace {
 bool g_wizardMode = true;
