@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ConsoleRunCallback.h"
 #include "app/Startup.h"
 #include "base/Flags.h"
 #include "base/Interaction.h"
@@ -440,14 +441,14 @@ int Backup(const std::string& path, const std::string& setFolder, bool pack) {
   std::string set = WithSlash(setFolder);
   CDiskObject disk(true, NULL);
   if (!disk.CreateFolderTree(set + "Registry\\")) Fail("can't create " + set);
-  std::atomic<bool> stop{false};
+  CConsoleRunCallback front;
   PackCancel = false;
 
   double start = Now();
   ArchiveWriter archive;
   if (pack && !archive.Open(set + "restore.zip", set, false, std::nullopt, 6))
     Fail("can't create the archive: " + archive.GetErrorText());
-  bool done = RunBackup(disk, archive, pack, set, stop, catalogue, NULL, NULL, NULL, NULL, true);
+  bool done = RunBackup(disk, archive, pack, set, catalogue, front, true);
   bool closed = archive.Close();
   double end = Now();
 
@@ -474,7 +475,7 @@ int Restore(const std::string& setFolder, const std::string& temp) {
   archive.SetPasswordQuestion(&GiveNoPassword, nullptr);
   bool packed = !disk.FileExists(set + "restore.xml");
   std::string folder = packed ? WithSlash(temp) + "QmEngineBenchWork\\" : set;
-  std::atomic<bool> stop{false};
+  CConsoleRunCallback front;
   UnpackCancel = false;
 
   double start = Now();
@@ -488,7 +489,7 @@ int Restore(const std::string& setFolder, const std::string& temp) {
   Evaluate(catalogue, folder + "restore.xml");
   SelectAllValid(catalogue);
   double prepared = Now();
-  bool done = RunRestore(disk, archive, packed, folder, stop, catalogue, NULL, NULL, NULL);
+  bool done = RunRestore(disk, archive, packed, folder, catalogue, front);
   archive.Close();
   if (packed) disk.RemoveFolderTree(folder);
   double end = Now();

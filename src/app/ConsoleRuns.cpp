@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ConsoleRunCallback.h"
 #include "base/Flags.h"
 #include "base/Interaction.h"
 #include "base/Win32Handle.h"
@@ -86,15 +87,6 @@ void RemoveFailedSet(CDiskObject& disk, const std::string& folder,
     else
       disk.RemoveFile(path);
   }
-}
-
-bool AskBeforeOverwriting(const std::string& path, OverwriteAnswer& answer, void*) {
-  return AskOverwrite(path, answer);
-}
-
-bool PasswordSource(const std::string&, std::string& password, void* data) {
-  password = *static_cast<const std::string*>(data);
-  return true;
 }
 
 // A folder of the run's own inside the temporary folder, for the settings
@@ -188,9 +180,8 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
   }
 
   PackCancel = false;
-  std::atomic<bool> stop{false};
-  bool succeeded = RunBackup(disk, archive, compress, folder, stop, catalogue, NULL, NULL, NULL,
-                             NULL, true);
+  CConsoleRunCallback run;
+  bool succeeded = RunBackup(disk, archive, compress, folder, catalogue, run, true);
   if (compress) {
     // An archive without its directory can't be read back: the set is lost.
     if (!archive.Close()) {
@@ -207,11 +198,12 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
 
 RunOutcome RunConsoleRestore(const std::string& path, const std::string& password) {
   ResetItemErrors();
+  CConsoleRunCallback front(password);
   CDiskObject disk(true, NULL);
-  disk.SetOverwriteQuestion(&AskBeforeOverwriting, nullptr);
+  disk.SetOverwriteQuestion(&AskOverwriteThroughRun, &front);
   ArchiveReader archive;
-  archive.SetOverwriteQuestion(&AskBeforeOverwriting, nullptr);
-  archive.SetPasswordQuestion(&PasswordSource, const_cast<std::string*>(&password));
+  archive.SetOverwriteQuestion(&AskOverwriteThroughRun, &front);
+  archive.SetPasswordQuestion(&ArchivePasswordThroughRun, &front);
 
   std::string folder = NormaliseFolder(path);
   Catalogue catalogue;
@@ -257,9 +249,8 @@ RunOutcome RunConsoleRestore(const std::string& path, const std::string& passwor
 
     CheckRunningPrograms(catalogue);
     UnpackCancel = false;
-    std::atomic<bool> stop{false};
-    return RunRestore(disk, archive, packed, setFolder, stop, catalogue, NULL, NULL, NULL) &&
-           !disk.Cancelled() && !UnpackCancel;
+    return RunRestore(disk, archive, packed, setFolder, catalogue, front) && !disk.Cancelled() &&
+           !UnpackCancel;
   };
   bool succeeded = run();
 

@@ -4,6 +4,7 @@
 
 #include "base/Flags.h"
 #include "base/Interaction.h"
+#include "base/RunCallback.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
 #include "catalogue/PathVariables.h"
@@ -34,24 +35,21 @@ const char kBackupFiles[] = "Error: failed to backup files:\n";
 class CBackupRun {
  public:
   CBackupRun(CDiskObject& disk, ArchiveWriter& archive, bool pack, const std::string& setFolder,
-             const std::atomic<bool>& stopRequest, Catalogue& catalogue, HWND pathText,
-             HWND entryText, HWND progressBar, HWND owner, bool writeRestoreSettings)
+             Catalogue& catalogue, IRunCallback& callback, bool writeRestoreSettings)
       : m_disk(disk),
         m_archive(archive),
         m_pack(pack),
         m_setFolder(setFolder),
-        m_stopRequest(stopRequest),
         m_catalogue(catalogue),
-        m_pathText(pathText),
-        m_owner(owner),
+        m_callback(callback),
         m_writeRestoreSettings(writeRestoreSettings),
-        m_progress(catalogue, entryText, progressBar) {}
+        m_progress(catalogue, callback) {}
 
   // False when the archive grew over the limit; fatal errors are thrown.
   bool Run();
 
  private:
-  bool Stopped() const { return StopRequested(m_stopRequest, m_disk, PackCancel); }
+  bool Stopped() const { return StopRequested(m_callback, m_disk, PackCancel); }
   void BackupEntry(CatalogueEntry& entry);
   void BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter& registryFile,
                   bool& registryFileCreated);
@@ -68,10 +66,8 @@ class CBackupRun {
   ArchiveWriter& m_archive;
   bool m_pack;
   std::string m_setFolder;
-  const std::atomic<bool>& m_stopRequest;
   Catalogue& m_catalogue;
-  HWND m_pathText;
-  HWND m_owner;
+  IRunCallback& m_callback;
   bool m_writeRestoreSettings;
   CRunProgress m_progress;
   std::string m_entryPath;
@@ -86,7 +82,7 @@ bool CBackupRun::Run() {
   Finish();
 
   if (m_pack && ArchiveFileTooLarge(m_archive.GetPath())) {
-    ShowFatalError(m_owner, kArchiveTooLarge);
+    m_callback.ShowFatalError(kArchiveTooLarge);
     return false;
   }
   // The setup program lets the set be restored on a computer without us.
@@ -123,7 +119,7 @@ void CBackupRun::BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter&
   std::string path = WithBackslashes(stored);
   if (!ExpandPathVariables(path, &entry)) throw CFatalError(kFailedToExpand + path);
 
-  if (m_pathText != NULL && WizardMode()) SetWindowTextA(m_pathText, path.c_str());
+  m_callback.SetCurrentPath(path);
   std::string itemFolder = m_entryPath + place;
   std::string target = m_setFolder + itemFolder;
   if (!ExpandItemEnvironment(path)) {
@@ -256,16 +252,14 @@ void CBackupRun::Finish() {
 }  // namespace
 
 bool RunBackup(CDiskObject& disk, ArchiveWriter& archive, bool pack, const std::string& setFolder,
-               const std::atomic<bool>& stopRequest, Catalogue& catalogue, HWND pathText,
-               HWND entryText, HWND progressBar, HWND owner, bool writeRestoreSettings) {
+               Catalogue& catalogue, IRunCallback& callback, bool writeRestoreSettings) {
   try {
-    CBackupRun run(disk, archive, pack, setFolder, stopRequest, catalogue, pathText, entryText,
-                   progressBar, owner, writeRestoreSettings);
+    CBackupRun run(disk, archive, pack, setFolder, catalogue, callback, writeRestoreSettings);
     return run.Run();
   } catch (const CFatalError& error) {
-    ShowFatalError(owner, error.what());
+    callback.ShowFatalError(error.what());
   } catch (...) {
-    ShowFatalError(owner, kUnknownFatalError);
+    callback.ShowFatalError(kUnknownFatalError);
   }
   return false;
 }

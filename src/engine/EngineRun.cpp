@@ -1,11 +1,10 @@
 #include "engine/EngineRun.h"
 
-#include <commctrl.h>
-
 #include <vector>
 
 #include "base/Flags.h"
 #include "base/Interaction.h"
+#include "base/RunCallback.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
 #include "catalogue/Registry.h"
@@ -18,10 +17,8 @@ const char kKeyEmpty[] = "Error: key empty or doesn't exists: ";
 
 namespace {
 
-const char kCaption[] = "Quillmark";
 // Room for a resolved path, its terminator included.
 const size_t kResolvedPathRoom = MAX_PATH;
-const DWORD kTitleRoom = 256;
 
 }  // namespace
 
@@ -43,40 +40,19 @@ std::string DottedPath(const std::string& entryPath) {
   return dotted;
 }
 
-CRunProgress::CRunProgress(Catalogue& catalogue, HWND entryText, HWND progressBar)
-    : m_console(!WizardMode()), m_entryText(entryText), m_progressBar(progressBar) {
-  if (!m_console) return;
-  char title[kTitleRoom] = "";
-  SetLastError(ERROR_SUCCESS);
-  // No console at all is the only case without a title; a long one is cut.
-  if (GetConsoleTitleA(title, kTitleRoom) > 0 || GetLastError() == ERROR_SUCCESS) {
-    title[kTitleRoom - 1] = '\0';
-    m_title = title;
-    m_haveTitle = true;
-  }
+CRunProgress::CRunProgress(const Catalogue& catalogue, IRunCallback& callback)
+    : m_callback(callback) {
   for (const auto& entry : catalogue.Entries())
     if (entry->selected) ++m_selected;
 }
 
 void CRunProgress::StartEntry(const std::string& dottedPath) {
-  ++m_started;
-  if (m_console) {
-    // Shown even when silent: the progress lines are the console's own.
-    Interaction().WriteOutput(dottedPath + "\n");
-    if (m_haveTitle && m_selected > 0) {
-      char percent[32];
-      wsprintfA(percent, " - %d%%", m_started * 100 / m_selected);
-      SetConsoleTitleA((m_title + percent).c_str());
-    }
-    return;
-  }
-  if (m_entryText != NULL) SetWindowTextA(m_entryText, dottedPath.c_str());
-  if (m_progressBar != NULL) SendMessageA(m_progressBar, PBM_SETPOS, m_started, 0);
+  m_callback.StartEntry(dottedPath, ++m_started, m_selected);
 }
 
-bool StopRequested(const std::atomic<bool>& stopRequest, const CDiskObject& disk,
+bool StopRequested(IRunCallback& callback, const CDiskObject& disk,
                    const std::atomic<bool>& archiveCancel) {
-  return stopRequest || disk.Cancelled() || archiveCancel;
+  return callback.ShouldStop() || disk.Cancelled() || archiveCancel;
 }
 
 ItemKind KindOf(const std::string& path) {
@@ -138,7 +114,3 @@ bool ExpandItemEnvironment(std::string& path) {
 }
 
 std::string PlaceOf(const std::string& name) { return name.empty() ? name : "\\" + name; }
-
-void ShowFatalError(HWND owner, const std::string& text) {
-  Ask(owner, text, kCaption, MB_OK | MB_ICONSTOP);
-}

@@ -12,6 +12,7 @@
 
 class Catalogue;
 class CDiskObject;
+class IRunCallback;
 struct CatalogueEntry;
 
 // Ends a run at once; caught at the run's boundary and shown to the user.
@@ -25,29 +26,24 @@ class CFatalError : public std::runtime_error {
 std::string EntryPath(const CatalogueEntry& entry);
 std::string DottedPath(const std::string& entryPath);
 
-// Per-entry progress: the console shows each entry on its own line and the
-// percentage in the window title; the wizard shows the entry and moves its
-// progress bar.
+// Numbers the entries a run starts and hands each to the front end with
+// the number of selected entries.
 class CRunProgress {
  public:
-  CRunProgress(Catalogue& catalogue, HWND entryText, HWND progressBar);
+  CRunProgress(const Catalogue& catalogue, IRunCallback& callback);
   CRunProgress(const CRunProgress&) = delete;
   CRunProgress& operator=(const CRunProgress&) = delete;
   void StartEntry(const std::string& dottedPath);
 
  private:
-  bool m_console;
-  std::string m_title;
-  bool m_haveTitle = false;
+  IRunCallback& m_callback;
   int m_selected = 0;
   int m_started = 0;
-  HWND m_entryText;
-  HWND m_progressBar;
 };
 
-// Whether the run has been asked to stop (the caller's request, an Abort or
+// Whether the run has been asked to stop (by the front end, an Abort or
 // Cancel in the file system, or the archive's cancel).
-bool StopRequested(const std::atomic<bool>& stopRequest, const CDiskObject& disk,
+bool StopRequested(IRunCallback& callback, const CDiskObject& disk,
                    const std::atomic<bool>& archiveCancel);
 
 enum class ItemKind { Registry, RegistryNamed, Special, Folder, FolderFiles, File };
@@ -70,9 +66,6 @@ bool ExpandItemEnvironment(std::string& path);
 
 // The item's folder inside the set ("\" and the item's name), or empty.
 std::string PlaceOf(const std::string& name);
-
-// Shows a fatal error's text with the stop icon.
-void ShowFatalError(HWND owner, const std::string& text);
 
 extern const char kUnknownFatalError[];
 extern const char kFailedToExpand[];

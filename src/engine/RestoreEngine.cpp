@@ -2,6 +2,7 @@
 
 #include "base/Flags.h"
 #include "base/Interaction.h"
+#include "base/RunCallback.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
 #include "catalogue/PathVariables.h"
@@ -23,20 +24,19 @@ const char kRestoreFiles[] = "Error: failed to restore files:\n";
 class CRestoreRun {
  public:
   CRestoreRun(CDiskObject& disk, ArchiveReader& archive, bool packed, const std::string& setFolder,
-              const std::atomic<bool>& stopRequest, Catalogue& catalogue, HWND entryText,
-              HWND progressBar)
+              Catalogue& catalogue, IRunCallback& callback)
       : m_disk(disk),
         m_archive(archive),
         m_packed(packed),
         m_setFolder(setFolder),
-        m_stopRequest(stopRequest),
         m_catalogue(catalogue),
-        m_progress(catalogue, entryText, progressBar) {}
+        m_callback(callback),
+        m_progress(catalogue, callback) {}
 
   void Run();
 
  private:
-  bool Stopped() const { return StopRequested(m_stopRequest, m_disk, UnpackCancel); }
+  bool Stopped() const { return StopRequested(m_callback, m_disk, UnpackCancel); }
   void RestoreEntry(CatalogueEntry& entry);
   void RestoreItem(CatalogueEntry& entry, std::string& item);
   bool RestoreFile(const std::string& stored, const std::string& destination);
@@ -47,8 +47,8 @@ class CRestoreRun {
   ArchiveReader& m_archive;
   bool m_packed;
   std::string m_setFolder;
-  const std::atomic<bool>& m_stopRequest;
   Catalogue& m_catalogue;
+  IRunCallback& m_callback;
   CRunProgress m_progress;
   std::string m_entryPath;
   std::string m_dotted;
@@ -89,6 +89,7 @@ void CRestoreRun::RestoreItem(CatalogueEntry& entry, std::string& item) {
   // Where the backup stored the item, relative to the set.
   std::string stored = m_entryPath + place;
   if (!ExpandItemEnvironment(item)) return;
+  m_callback.SetCurrentPath(path);
 
   switch (KindOf(path)) {
     case ItemKind::Registry:
@@ -155,17 +156,15 @@ bool CRestoreRun::RestoreFolder(const std::string& stored, const std::string& de
 }  // namespace
 
 bool RunRestore(CDiskObject& disk, ArchiveReader& archive, bool packed,
-                const std::string& setFolder, const std::atomic<bool>& stopRequest,
-                Catalogue& catalogue, HWND entryText, HWND progressBar, HWND owner) {
+                const std::string& setFolder, Catalogue& catalogue, IRunCallback& callback) {
   try {
-    CRestoreRun run(disk, archive, packed, setFolder, stopRequest, catalogue, entryText,
-                    progressBar);
+    CRestoreRun run(disk, archive, packed, setFolder, catalogue, callback);
     run.Run();
     return true;
   } catch (const CFatalError& error) {
-    ShowFatalError(owner, error.what());
+    callback.ShowFatalError(error.what());
   } catch (...) {
-    ShowFatalError(owner, kUnknownFatalError);
+    callback.ShowFatalError(kUnknownFatalError);
   }
   return false;
 }

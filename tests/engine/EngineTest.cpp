@@ -12,8 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "app/ConsoleRunCallback.h"
 #include "base/Flags.h"
 #include "base/Interaction.h"
+#include "base/RunCallback.h"
 #include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Registry.h"
@@ -136,8 +138,7 @@ class Engine : public ::testing::Test {
     if (pack) {
       EXPECT_TRUE(archive.Open(set + "restore.zip", set, false, password, 6));
     }
-    bool result = RunBackup(disk, archive, pack, set, stop, catalogue, NULL, NULL, NULL, NULL,
-                            settings);
+    bool result = RunBackup(disk, archive, pack, set, catalogue, front, settings);
     EXPECT_TRUE(archive.Close());
     return result;
   }
@@ -174,7 +175,7 @@ class Engine : public ::testing::Test {
   CTemporaryFolder temp;
   std::string src, set;
   CDiskObject disk{true, NULL};
-  std::atomic<bool> stop{false};
+  CConsoleRunCallback front;
 };
 
 TEST_F(Engine, UnpackedSetHoldsEachItemWhereItsRewrittenTextSays) {
@@ -231,7 +232,7 @@ TEST_F(Engine, RestoreBringsBackEveryItemKindAndAsksForARestart) {
   Catalogue settings;
   Load(settings, set + "restore.xml", {"Editor", "Mail"});
   ArchiveReader none;
-  EXPECT_TRUE(RunRestore(disk, none, false, set, stop, settings, NULL, NULL, NULL));
+  EXPECT_TRUE(RunRestore(disk, none, false, set, settings, front));
   ExpectProgramBack();
   EXPECT_TRUE(RebootNeeded());
   EXPECT_EQ(std::string::npos, Log().find("Couldn't import"));
@@ -262,7 +263,7 @@ TEST_F(Engine, PackedSetWithPasswordRestoresFromTheArchive) {
   ASSERT_TRUE(reader.UnpackFolder("Registry\\", work + "Registry\\"));
   Catalogue settings;
   Load(settings, work + "restore.xml", {"Editor", "Mail"});
-  EXPECT_TRUE(RunRestore(disk, reader, true, work, stop, settings, NULL, NULL, NULL));
+  EXPECT_TRUE(RunRestore(disk, reader, true, work, settings, front));
   ExpectProgramBack();
 }
 
@@ -279,7 +280,7 @@ TEST_F(Engine, RollbackKeepsFilesInTheEntryFolderAndWritesNoSettings) {
 TEST_F(Engine, StopBetweenEntriesStillWritesTheSettingsOfWhatWasDone) {
   CProgressWatch console;
   console.onOutput = [&](const std::string& line) {
-    if (line == "Editor.Mail\n") stop = true;
+    if (line == "Editor.Mail\n") front.RequestStop();
   };
   Catalogue catalogue;
   LoadBackup(catalogue);
@@ -306,7 +307,7 @@ TEST_F(Engine, RestoreReportsWhatTheSetLacksAndGoesOn) {
   Catalogue settings;
   Load(settings, set + "restore.xml", {"Editor", "Mail"});
   ArchiveReader none;
-  EXPECT_TRUE(RunRestore(disk, none, false, set, stop, settings, NULL, NULL, NULL));
+  EXPECT_TRUE(RunRestore(disk, none, false, set, settings, front));
   std::string log = Log();
   EXPECT_NE(std::string::npos, log.find("Error: Couldn't import registry file: Editor.xml"));
   EXPECT_NE(std::string::npos, log.find("Error: no file to copy.\r\n" + src + "mail.dat"));
@@ -348,7 +349,7 @@ TEST_F(Engine, BracedItemFollowsTheFirstLeafKeyBothWays) {
   Catalogue settings;
   Load(settings, set + "restore.xml", {"Leaf"});
   ArchiveReader none;
-  EXPECT_TRUE(RunRestore(disk, none, false, set, stop, settings, NULL, NULL, NULL));
+  EXPECT_TRUE(RunRestore(disk, none, false, set, settings, front));
   EXPECT_EQ("affix", ReadWholeFile(folder + "\\en\\en.aff"));
 }
 
@@ -369,7 +370,7 @@ TEST_F(Engine, EnvironmentVariablesInFilePathsAreExpanded) {
   Catalogue settings;
   Load(settings, set + "restore.xml", {"Env"});
   ArchiveReader none;
-  EXPECT_TRUE(RunRestore(disk, none, false, set, stop, settings, NULL, NULL, NULL));
+  EXPECT_TRUE(RunRestore(disk, none, false, set, settings, front));
   EXPECT_EQ("[view]\r\nzoom=2\r\n", ReadWholeFile(src + "editor.ini"));
   SetEnvironmentVariableA("QMENGINEDATA", NULL);
 }
@@ -410,7 +411,7 @@ TEST_F(Engine, ForeachRepetitionsAndQuotedFoldersComeBack) {
   Catalogue settings;
   Load(settings, set + "restore.xml", chosen);
   ArchiveReader none;
-  EXPECT_TRUE(RunRestore(disk, none, false, set, stop, settings, NULL, NULL, NULL));
+  EXPECT_TRUE(RunRestore(disk, none, false, set, settings, front));
   for (const std::string user : {"alpha", "beta"}) {
     EXPECT_EQ(user + " settings", ReadWholeFile(src + user + "\\settings.ini"));
     EXPECT_EQ(user + " cache", ReadWholeFile(src + user + "\\cache\\c.dat"));
@@ -453,6 +454,64 @@ TEST_F(Engine, ConsoleTitleShowsThePercentageOfEntriesStarted) {
             titles);
 }
 
+// A front end of its own, as the wizard's tests will drive the runs: it
+// records what the run tells it and answers its questions from a script.
+class CScriptedRun : public IRunCallback {
+ public:
+  void StartEntry(const std::string& dottedPath, int number, int total) override {
+    entries.push_back(dottedPath + " " + std::to_string(number) + "/" + std::to_string(total));
+  }
+  void SetCurrentPath(const std::string& path) override { paths.push_back(path); }
+  bool ShouldStop() override { return false; }
+  bool AskOverwrite(const std::string& path, OverwriteAnswer& answer) override {
+    overwrites.push_back(path);
+    answer = OverwriteYesToAll;
+    return true;
+  }
+  bool GetArchivePassword(const std::string& entryName, std::string& password) override {
+    passwords.push_back(entryName);
+    password = "s3cret";
+    return true;
+  }
+  void ShowFatalError(const std::string& text) override { fatal.push_back(text); }
+
+  std::vector<std::string> entries, paths, overwrites, passwords, fatal;
+};
+
+TEST_F(Engine, RunsTellTheirFrontEndEntriesPathsAndQuestions) {
+  CScriptedInteraction console;
+  CScriptedRun backupFront;
+  Catalogue catalogue;
+  LoadBackup(catalogue);
+  ArchiveWriter archive;
+  ASSERT_TRUE(archive.Open(set + "restore.zip", set, false, std::string("s3cret"), 6));
+  ASSERT_TRUE(RunBackup(disk, archive, true, set, catalogue, backupFront, true));
+  ASSERT_TRUE(archive.Close());
+  EXPECT_EQ((std::vector<std::string>{"Editor 1/2", "Editor.Mail 2/2"}), backupFront.entries);
+  EXPECT_NE(backupFront.paths.end(),
+            std::find(backupFront.paths.begin(), backupFront.paths.end(), src + "editor.ini"));
+  EXPECT_TRUE(backupFront.fatal.empty());
+  EXPECT_TRUE(console.output.empty()) << console.output;  // nothing went past the front end
+
+  // A restore over the files asks before the first one, and the password
+  // comes from the front end once per entry it unpacks.
+  Spoil();
+  std::string work = temp.Path() + "work\\";
+  ArchiveReader reader(set + "restore.zip", false, NULL);
+  CScriptedRun restoreFront;
+  reader.SetPasswordQuestion(&ArchivePasswordThroughRun, &restoreFront);
+  reader.SetOverwriteQuestion(&AskOverwriteThroughRun, &restoreFront);
+  ASSERT_TRUE(reader.UnpackFile("restore.xml", work + "restore.xml"));
+  ASSERT_TRUE(reader.UnpackFolder("Registry\\", work + "Registry\\"));
+  Catalogue settings;
+  Load(settings, work + "restore.xml", {"Editor", "Mail"});
+  ASSERT_TRUE(RunRestore(disk, reader, true, work, settings, restoreFront));
+  EXPECT_EQ(backupFront.entries, restoreFront.entries);
+  EXPECT_EQ((std::vector<std::string>{src + "editor.ini"}), restoreFront.overwrites);
+  EXPECT_FALSE(restoreFront.passwords.empty());
+  ExpectProgramBack();
+}
+
 // Packed sets must stay within 2 GiB: exactly the limit passes.
 TEST_F(Engine, ArchiveSizeLimitIsCheckedAfterPacking) {
   for (std::uint64_t size : {2147483648ULL, 2147483649ULL}) {
@@ -471,7 +530,7 @@ TEST_F(Engine, ArchiveSizeLimitIsCheckedAfterPacking) {
     end.QuadPart = static_cast<LONGLONG>(size);
     ASSERT_TRUE(SetFilePointerEx(big.Get(), end, NULL, FILE_BEGIN) && SetEndOfFile(big.Get()));
     big.Reset();
-    bool result = RunBackup(disk, archive, true, set, stop, catalogue, NULL, NULL, NULL, NULL, true);
+    bool result = RunBackup(disk, archive, true, set, catalogue, front, true);
     archive.Close();
     DeleteFileA((set + "building.zip").c_str());
     bool told = console.output.find(

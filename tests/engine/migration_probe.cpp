@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "app/ConsoleRunCallback.h"
 #include "app/Startup.h"
 #include "base/Flags.h"
 #include "base/Interaction.h"
@@ -50,8 +51,8 @@ int Backup(const std::string& path, const std::string& setFolder, bool packed,
   disk.CreateFolderTree(set + "Registry\\");
   ArchiveWriter archive;
   if (packed && !archive.Open(set + "restore.zip", set, false, password, 6)) return 4;
-  std::atomic<bool> stop{false};
-  bool done = RunBackup(disk, archive, packed, set, stop, catalogue, NULL, NULL, NULL, NULL, true);
+  CConsoleRunCallback front;
+  bool done = RunBackup(disk, archive, packed, set, catalogue, front, true);
   return archive.Close() && done ? 0 : 1;
 }
 
@@ -78,8 +79,8 @@ int Restore(const std::string& setFolder, const std::optional<std::string>& pass
   Catalogue catalogue(folder + "restore.xml");
   if (!catalogue.Evaluate()) return 3;
   SelectAll(catalogue);
-  std::atomic<bool> stop{false};
-  bool done = RunRestore(disk, archive, packed, folder, stop, catalogue, NULL, NULL, NULL);
+  CConsoleRunCallback front;
+  bool done = RunRestore(disk, archive, packed, folder, catalogue, front);
   if (packed) disk.RemoveFolderTree(folder);
   if (RebootNeeded()) std::printf("restart needed\n");
   return done ? 0 : 1;

@@ -45,10 +45,15 @@ CTemporaryFolder::CTemporaryFolder() {
   char base[MAX_PATH];
   GetTempPathA(sizeof base, base);
   static unsigned counter = 0;
-  char name[64];
-  std::snprintf(name, sizeof name, "qmtest-%lu-%u\\", GetCurrentProcessId(), ++counter);
-  m_path = std::string(base) + name;
-  if (!CreateDirectoryA(m_path.c_str(), NULL)) throw std::runtime_error("no temporary folder");
+  // Wine hands out the same process ids again, so a folder an interrupted
+  // run left behind may hold the name: take the next one.
+  for (;;) {
+    char name[64];
+    std::snprintf(name, sizeof name, "qmtest-%lu-%u\\", GetCurrentProcessId(), ++counter);
+    m_path = std::string(base) + name;
+    if (CreateDirectoryA(m_path.c_str(), NULL)) break;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("no temporary folder");
+  }
   m_oldTmp = GetEnv("TMP");
   m_oldTemp = GetEnv("TEMP");
   SetEnvironmentVariableA("TMP", m_path.c_str());

@@ -1,0 +1,37 @@
+// The console's side of a run: each entry on its own line, the share of
+// entries started in the window title, questions answered by keys.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "base/RunCallback.h"
+
+class CConsoleRunCallback : public IRunCallback {
+ public:
+  // The password answers every encrypted entry of a packed set.
+  explicit CConsoleRunCallback(const std::string& password = std::string());
+
+  void StartEntry(const std::string& dottedPath, int number, int total) override;
+  void SetCurrentPath(const std::string&) override {}
+  bool ShouldStop() override { return m_stop; }
+  bool AskOverwrite(const std::string& path, OverwriteAnswer& answer) override;
+  bool GetArchivePassword(const std::string& entryName, std::string& password) override;
+  void ShowFatalError(const std::string& text) override;
+
+  // From any thread: the run stops at its next check.
+  void RequestStop() { m_stop = true; }
+
+ private:
+  void ReadTitle();
+
+  std::atomic<bool> m_stop{false};
+  std::string m_password;
+  std::string m_title;
+  bool m_haveTitle = false;
+};
+
+// The storage objects' question hooks, answered through a run's callback
+// (the `data` of the hook).
+bool AskOverwriteThroughRun(const std::string& path, OverwriteAnswer& answer, void* data);
+bool ArchivePasswordThroughRun(const std::string& entryName, std::string& password, void* data);
