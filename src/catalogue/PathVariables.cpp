@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/Interaction.h"
+#include "base/Text.h"
 #include "catalogue/CatalogueEntry.h"
 
 namespace {
@@ -39,15 +40,6 @@ std::string Lower(std::string text) {
 }
 
 bool SameName(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
-
-void ReplaceAll(std::string& text, const std::string& what, const std::string& with) {
-  if (what.empty()) return;
-  size_t at = 0;
-  while ((at = text.find(what, at)) != std::string::npos) {
-    text.replace(at, what.size(), with);
-    at += with.size();
-  }
-}
 
 bool SameLetterAscii(char a, char b) {
   if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
@@ -156,7 +148,7 @@ bool ExpandPathVariables(std::string& path, const CatalogueEntry* entry) {
       std::set<std::string> finite;
       if (LeadsBack(name, entry, chain, finite)) return false;
     }
-    ReplaceAll(path, reference, *value);
+    path = ReplaceAll(path, reference, *value);
   }
 }
 
@@ -188,7 +180,7 @@ std::string CPlaceholderFolders::Unfold(const std::string& text) const {
       {&m_programs, "%programs%"}};
   std::string unfolded = text;
   for (const auto& step : order) {
-    if (*step.first) ReplaceAll(unfolded, step.second, **step.first);
+    if (*step.first) unfolded = ReplaceAll(unfolded, step.second, **step.first);
   }
   return unfolded;
 }

@@ -1,22 +1,10 @@
 #include "catalogue/Xml.h"
 
+#include "base/Text.h"
+
 namespace {
 
 const char kLineEnd[] = "\r\n";
-
-std::string ReplaceAll(const std::string& text, const std::string& from, const std::string& to) {
-  std::string out;
-  out.reserve(text.size());
-  size_t start = 0;
-  for (size_t found = text.find(from); found != std::string::npos;
-       found = text.find(from, start)) {
-    out.append(text, start, found - start);
-    out += to;
-    start = found + from.size();
-  }
-  out.append(text, start, std::string::npos);
-  return out;
-}
 
 }  // namespace
 

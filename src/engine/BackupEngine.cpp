@@ -5,6 +5,7 @@
 #include "base/Flags.h"
 #include "base/Interaction.h"
 #include "base/RunCallback.h"
+#include "base/Text.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
 #include "catalogue/PathVariables.h"

@@ -5,6 +5,7 @@
 #include "base/Flags.h"
 #include "base/Interaction.h"
 #include "base/RunCallback.h"
+#include "base/Text.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
 #include "catalogue/Registry.h"
@@ -64,12 +65,6 @@ ItemKind KindOf(const std::string& path) {
   if (!path.empty() && path.back() == '\\') return ItemKind::Folder;
   if (!path.empty() && path.back() == '*') return ItemKind::FolderFiles;
   return ItemKind::File;
-}
-
-std::string WithBackslashes(std::string path) {
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
 }
 
 std::optional<std::string> ResolveNamedPath(const std::string& path) {

@@ -49,9 +49,6 @@ bool StopRequested(IRunCallback& callback, const CDiskObject& disk,
 enum class ItemKind { Registry, RegistryNamed, Special, Folder, FolderFiles, File };
 ItemKind KindOf(const std::string& path);
 
-// Replaces each "/" by "\".
-std::string WithBackslashes(std::string path);
-
 // The path a "[value]" or "{key}" item names on this computer: the registry
 // value with environment variables expanded, or the first leaf below the
 // key. Empty when there is none; nothing when it is longer than a path may

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/Text.h"
 #include "system/Reboot.h"
 
 std::atomic<bool> PackCancel{false};
@@ -33,25 +34,6 @@ const char kInUsePrefix[] = "FIU";
 const char kDesktopIni[] = "desktop.ini";
 // GetTempFileName appends up to 14 characters to the folder.
 const size_t kTempNameRoom = 14;
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
-
-bool StartsWithNoCase(const std::string& text, const std::string& head) {
-  return text.size() >= head.size() && EqualNoCase(text.substr(0, head.size()), head);
-}
-
-std::string WithBackslashes(std::string text) {
-  for (char& c : text)
-    if (c == '/') c = '\\';
-  return text;
-}
 
 std::string WithTrailingBackslash(std::string folder) {
   if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
@@ -123,7 +105,7 @@ void ApplyStoredAttributes(const ZipEntryInfo& entry, const std::string& path) {
 
 // A folder's desktop.ini is kept hidden and system, as Explorer keeps it.
 void MarkDesktopIni(const std::string& path) {
-  if (path.size() > 11 && EqualNoCase(path.substr(path.size() - 11), kDesktopIni))
+  if (path.size() > 11 && EndsWithNoCase(path, kDesktopIni))
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
 }
 

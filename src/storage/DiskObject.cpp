@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/Text.h"
 #include "system/Reboot.h"
 
 namespace {
@@ -42,20 +43,6 @@ bool HasDriveLetter(const std::string& path) {
          ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
 }
 
-void ToBackslashes(std::string& path) {
-  for (char& c : path)
-    if (c == '/') c = '\\';
-}
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EndsWithNoCase(const std::string& text, const char* tail) {
-  size_t length = std::strlen(tail);
-  if (text.size() < length) return false;
-  for (size_t i = 0; i < length; ++i)
-    if (LowerAscii(text[text.size() - length + i]) != LowerAscii(tail[i])) return false;
-  return true;
-}
 
 // Where a drive or network path starts: "C:" or "\\server\share".
 size_t RootLength(const std::string& path) {
@@ -127,7 +114,7 @@ std::string CDiskObject::JoinPath(const std::string& first, const std::string& s
 }
 
 void CDiskObject::QualifyPath(std::string& path) {
-  ToBackslashes(path);
+  path = WithBackslashes(path);
   // A network path is as absolute as a drive path; a drive would break it.
   if (HasDriveLetter(path) || IsNetworkPath(path)) return;
 
@@ -149,7 +136,7 @@ void CDiskObject::QualifyPath(std::string& path) {
 }
 
 void CDiskObject::QualifyFolderPath(std::string& path) {
-  ToBackslashes(path);
+  path = WithBackslashes(path);
   if (!path.empty() && path.back() != '\\') path += '\\';
   if (!IsNetworkPath(path)) QualifyPath(path);
 }

@@ -264,19 +264,6 @@ std::uint32_t RegistryTypeFromName(const std::string& name) {
   return kRegSz;
 }
 
-int CompareNoCase(const std::string& a, const std::string& b) {
-  std::size_t common = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < common; ++i) {
-    int x = static_cast<unsigned char>(a[i]);
-    int y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x += 'a' - 'A';
-    if (y >= 'A' && y <= 'Z') y += 'a' - 'A';
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
 // The files were first written with an exchange sort that never moves a
 // "(Default)" entry to the right. Its result, computed in n log n: the
 // "(Default)" entries keep their order and split the list into runs; a name

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/Text.h"
+
 // Registry type codes as the registry defines them.
 enum RegistryType : std::uint32_t {
   kRegNone = 0,
@@ -84,5 +86,3 @@ std::optional<std::pair<std::uint32_t, std::string>> ParseExactValue(const std::
 // the end, so it stays ahead of every name that sorts after it and only
 // names that sort before it and already stood before it precede it.
 void OrderValueEntries(std::vector<RegistryValueEntry>& entries);
-// Byte-wise comparison with ASCII letters folded to lower case.
-int CompareNoCase(const std::string& a, const std::string& b);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Text.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -397,4 +399,18 @@ TEST(XmlEscape, EscapedValueSurvivesWriterAndReader) {
     }
   }
   EXPECT_EQ(text, UnescapeXml(read));
+}
+
+// The shared text rules: only A-Z fold, replacements are not searched
+// again, and an empty pattern replaces nothing (rather than looping).
+TEST(TextHelpers, CaseFoldingReplacementAndSlashes) {
+  EXPECT_TRUE(EqualNoCase("C:\\Windows\\Desktop.INI", "c:\\windows\\desktop.ini"));
+  EXPECT_FALSE(EqualNoCase("\xC4", "\xE4"));  // not a letter of the rule
+  EXPECT_LT(CompareNoCase("(Default)", "a"), 0);
+  EXPECT_TRUE(StartsWithNoCase("COM1.txt", "com"));
+  EXPECT_TRUE(EndsWithNoCase("x\\DESKTOP.ini", "desktop.ini"));
+  EXPECT_FALSE(EndsWithNoCase("ini", "desktop.ini"));
+  EXPECT_EQ("&amp;lt;", ReplaceAll("&lt;", "&", "&amp;"));
+  EXPECT_EQ("abc", ReplaceAll("abc", "", "x"));
+  EXPECT_EQ("C:\\a\\b", WithBackslashes("C:/a/b"));
 }
