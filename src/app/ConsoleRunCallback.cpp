@@ -3,10 +3,10 @@
 #include <windows.h>
 
 #include "base/Interaction.h"
+#include "base/Settings.h"
 
 namespace {
 
-const char kCaption[] = "Quillmark";
 const DWORD kTitleRoom = 256;
 
 }  // namespace

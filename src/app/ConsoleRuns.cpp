@@ -11,6 +11,7 @@
 #include "app/ConsoleRunCallback.h"
 #include "base/Flags.h"
 #include "base/Interaction.h"
+#include "base/Settings.h"
 #include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
@@ -22,11 +23,7 @@
 
 namespace {
 
-const char kCaption[] = "Quillmark";
 const char kCatalogueFile[] = "backup.xml";
-const char kSettingsFile[] = "restore.xml";
-const char kArchiveFile[] = "restore.zip";
-const char kRegistryFolder[] = "Registry";
 // A new archive written beside an existing one until it is complete.
 const char kArchivePrefix[] = "QMZ";
 // GetTempFileName appends up to 14 characters to the folder.
@@ -207,7 +204,7 @@ RunOutcome RunConsoleRestore(const std::string& path, const std::string& passwor
 
   std::string folder = NormaliseFolder(path);
   Catalogue catalogue;
-  bool packed = !disk.FileExists(folder + kSettingsFile);
+  bool packed = !disk.FileExists(folder + kRestoreSettingsFile);
   std::string setFolder = folder;
   std::optional<std::string> working;
 
@@ -227,7 +224,7 @@ RunOutcome RunConsoleRestore(const std::string& path, const std::string& passwor
 
   auto run = [&]() {
     if (packed) {
-      if (!archive.UnpackFile(kSettingsFile, setFolder + kSettingsFile)) {
+      if (!archive.UnpackFile(kRestoreSettingsFile, setFolder + kRestoreSettingsFile)) {
         PrintMessage(kUnpackSettings);
         return false;
       }
@@ -237,7 +234,7 @@ RunOutcome RunConsoleRestore(const std::string& path, const std::string& passwor
         return false;
       }
     }
-    catalogue.SetPath(CDiskObject::JoinPath(setFolder, kSettingsFile));
+    catalogue.SetPath(CDiskObject::JoinPath(setFolder, kRestoreSettingsFile));
     if (!catalogue.Evaluate()) {
       PrintMessage(kOpenRestoreSettings);
       return false;

@@ -4,7 +4,6 @@
 
 namespace msg {
 
-const char kProgramName[] = "Quillmark";
 const char kConsoleTitle[] = "Tervane - Quillmark";
 const char kBanner[] = "Tervane Quillmark 1.0 - Backup, Restore, Schedule\n\n";
 

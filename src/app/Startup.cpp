@@ -158,7 +158,7 @@ int RunConsoleMode(const CommandLine& line, bool alreadyRunning,
 }
 
 void ShowErrorBox(const char* text) {
-  Interaction().ShowMessageBox(NULL, text, msg::kProgramName, MB_OK | MB_ICONSTOP);
+  Interaction().ShowMessageBox(NULL, text, kCaption, MB_OK | MB_ICONSTOP);
 }
 
 int RunWindowedMode(bool alreadyRunning, const StartupOperations& operations) {

@@ -7,12 +7,12 @@
 #include <map>
 
 #include "base/Interaction.h"
+#include "base/Settings.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
 
 namespace {
 
-const char kCustomKey[] = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark\\Custom\\";
 
 bool Same(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
 

@@ -5,6 +5,7 @@
 #include "base/Flags.h"
 #include "base/Interaction.h"
 #include "base/RunCallback.h"
+#include "base/Settings.h"
 #include "base/Text.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
@@ -19,9 +20,6 @@
 
 namespace {
 
-const char kRegistryFolder[] = "Registry";
-const char kRestoreSettingsFile[] = "restore.xml";
-const char kSetupProgram[] = "QMARK Setup.exe";
 
 const char kCreateRegistryFile[] = "Fatal error: failed to create registry file!\n";
 const char kCreateRestoreSettings[] = "Fatal error: couldn't create restore settings!";

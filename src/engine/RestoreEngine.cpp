@@ -3,6 +3,7 @@
 #include "base/Flags.h"
 #include "base/Interaction.h"
 #include "base/RunCallback.h"
+#include "base/Settings.h"
 #include "base/Text.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
@@ -96,7 +97,7 @@ void CRestoreRun::RestoreItem(CatalogueEntry& entry, std::string& item) {
     case ItemKind::Registry:
       // The entry's file holds all its registry items: imported once.
       if (!m_registryImported &&
-          !ImportRegistryFile(m_setFolder + "Registry\\" + m_dotted + ".xml"))
+          !ImportRegistryFile(m_setFolder + kRegistryFolder + "\\" + m_dotted + ".xml"))
         LogItemError(kImportRegistry + m_dotted + ".xml");
       m_registryImported = true;
       break;

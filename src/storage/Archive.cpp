@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/Settings.h"
 #include "base/Text.h"
 #include "system/Reboot.h"
 
@@ -79,8 +80,8 @@ bool IsDeviceName(const std::string& component) {
 }
 
 bool HoldsBackupSet(const std::string& folder) {
-  return GetFileAttributesA((folder + "restore.zip").c_str()) != INVALID_FILE_ATTRIBUTES ||
-         GetFileAttributesA((folder + "restore.xml").c_str()) != INVALID_FILE_ATTRIBUTES;
+  return GetFileAttributesA((folder + kArchiveFile).c_str()) != INVALID_FILE_ATTRIBUTES ||
+         GetFileAttributesA((folder + kRestoreSettingsFile).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void ShowProgress(HWND label, const std::string& text) {

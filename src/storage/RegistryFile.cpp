@@ -7,6 +7,7 @@
 
 #include "base/Flags.h"
 #include "base/Interaction.h"
+#include "base/Settings.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/RegistryKey.h"
 #include "catalogue/Xml.h"
@@ -16,7 +17,6 @@ namespace {
 
 const char kDefaultName[] = "(Default)";
 const char kValueNotSet[] = "(value not set)";
-const char kCaption[] = "Quillmark";
 
 // Opens an existing key; ERROR_SUCCESS when opened.
 LONG OpenKeyPath(const std::string& rootName, std::string subkey, REGSAM access, CRegKey& key) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/Flags.h"
+#include "base/Settings.h"
 #include "catalogue/CatalogueEntry.h"
 #include "catalogue/Registry.h"
 
@@ -14,7 +15,7 @@ namespace {
 std::string SelectionPath(const CatalogueEntry& entry) {
   std::vector<const CatalogueEntry*> chain;
   for (const CatalogueEntry* e = &entry; e != nullptr; e = e->parent) chain.push_back(e);
-  std::string path = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark\\";
+  std::string path = std::string(kInstallKey) + "\\";
   if (ScheduleMode()) path += "Schedule\\";
   for (auto e = chain.rbegin(); e != chain.rend(); ++e) {
     path += (*e)->name;

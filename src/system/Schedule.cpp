@@ -19,7 +19,6 @@ namespace {
 
 // ------------------------------------------------------------ texts and names
 
-const char kCaption[] = "Quillmark";
 const char kTaskComment[] = "Please set the program run time(s) on the \"Schedule\" tab";
 const char kSchedulerDisabled[] =
     "Task Scheduler is disabled. You must enable Task Scheduler to schedule a backup!";

@@ -3,10 +3,11 @@
 #include <windows.h>
 
 #include "base/Interaction.h"
+#include "base/Settings.h"
 
 void RunWizard() {
   Interaction().ShowMessageBox(NULL,
                                "The wizard is not available in this version.\n"
                                "Run \"backup /con\" for the console mode.",
-                               "Quillmark", MB_OK | MB_ICONINFORMATION);
+                               kCaption, MB_OK | MB_ICONINFORMATION);
 }
