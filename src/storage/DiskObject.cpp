@@ -401,18 +401,11 @@ bool CDiskObject::OpenFile(const std::string& path, bool forWriting, CHandle& ha
   }
 }
 
-bool CDiskObject::CopyOneFile(const std::string& source, const std::string& target) {
-  m_sourceUnread = false;
-  if (m_cancelled) return false;
-  DWORD attributes = GetFileAttributesA(source.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    m_errorText.clear();
-    return false;
-  }
-
-  // The source is opened and its first block read before the target is
-  // touched, so a source that can't be read never empties a target.
-  CHandle input;
+// The source is opened and its first block read before the target is
+// touched, so a source that can't be read never empties a target. Nothing
+// when the copy goes on, else the copy's result.
+std::optional<bool> CDiskObject::ReadFirstBlock(const std::string& source, CHandle& input,
+                                                std::vector<char>& buffer, DWORD& got) {
   if (!OpenFile(source, false, input)) return false;
   if (!input.Valid()) {
     // Gone meanwhile, or a desktop.ini: nothing worth reporting. Anything
@@ -423,114 +416,132 @@ bool CDiskObject::CopyOneFile(const std::string& source, const std::string& targ
     m_sourceUnread = true;
     return false;
   }
-  std::vector<char> buffer(kBlockSize);
-  DWORD got = 0;
   if (!ReadFile(input.Get(), buffer.data(), kBlockSize, &got, NULL)) {
     SetSystemError(GetLastError(), kReadFrom + source + ".");
     Ask(m_owner, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
     return false;
   }
+  return std::nullopt;
+}
 
-  // An existing target is opened without emptying it: it only gives way to
-  // a complete copy.
-  CHandle output, held;
+// An existing target is opened without emptying it: it only gives way to a
+// complete copy. Nothing when the copy goes on (by `route`), else its result.
+std::optional<bool> CDiskObject::OpenTarget(const std::string& target, bool moreBlocks,
+                                            CHandle& output, CopyRoute& route) {
   m_keepExisting = true;
   bool opened = OpenFile(target, true, output);
   m_keepExisting = false;
   if (!opened) return false;
-
-  enum class Route { Direct, Swap, AtRestart } route = Route::Direct;
+  route = CopyRoute::Direct;
   if (!output.Valid()) {
     if (!IsInUse(m_lastOpenError)) return true;  // kept or skipped
-    route = Route::AtRestart;
-  } else if (m_openedExisting && got == kBlockSize) {
-    // More blocks follow, and any of them may fail to read.
-    route = Route::Swap;
+    route = CopyRoute::AtRestart;
+  } else if (m_openedExisting && moreBlocks) {
+    // Any of the blocks to come may fail to read.
+    route = CopyRoute::Swap;
   }
+  return std::nullopt;
+}
 
-  std::string written = target;
-  if (route != Route::Direct) {
-    std::string folder = FolderOf(target);
-    if (folder.size() + kTempNameRoom >= MAX_PATH) {
-      SetSystemError(ERROR_FILENAME_EXCED_RANGE, target);
-      return false;
-    }
-    char name[MAX_PATH];
-    if (GetTempFileNameA(folder.c_str(), route == Route::AtRestart ? kInUsePrefix : kCopyPrefix,
-                         0, name) == 0) {
-      SetSystemError(GetLastError(), target);
-      return false;
-    }
-    written = name;
-    CHandle temporary(CreateFileA(written.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
-    if (!temporary.Valid()) {
-      SetSystemError(GetLastError(), kOpenForWriting + written + ".");
-      DeleteFileA(written.c_str());
-      return false;
-    }
-    // The target stays open (and so locked) until the copy is complete.
-    if (route == Route::AtRestart) output.Reset();
-    std::swap(output, temporary);
-    if (route == Route::Swap) held = std::move(temporary);
+// Points `output` at a temporary file beside the target. For a swap the
+// target stays open, and so locked, in `held` until the copy is complete.
+bool CDiskObject::WriteBeside(const std::string& target, CopyRoute route, CHandle& output,
+                              CHandle& held, CTempFile& temporary) {
+  std::string folder = FolderOf(target);
+  if (folder.size() + kTempNameRoom >= MAX_PATH) {
+    SetSystemError(ERROR_FILENAME_EXCED_RANGE, target);
+    return false;
   }
-  auto discard = [&]() {
-    output.Reset();
-    held.Reset();
-    if (written != target) DeleteFileA(written.c_str());
-  };
+  if (!temporary.Create(folder, route == CopyRoute::AtRestart ? kInUsePrefix : kCopyPrefix)) {
+    SetSystemError(GetLastError(), target);
+    return false;
+  }
+  CHandle file(CreateFileA(temporary.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL));
+  if (!file.Valid()) {
+    SetSystemError(GetLastError(), kOpenForWriting + temporary.Path() + ".");
+    return false;
+  }
+  held = std::move(output);
+  if (route == CopyRoute::AtRestart) held.Reset();
+  output = std::move(file);
+  return true;
+}
 
+// Writes the block already read and every one after it.
+bool CDiskObject::CopyBlocks(HANDLE input, HANDLE output, std::vector<char>& buffer, DWORD got,
+                             const std::string& source, const std::string& target) {
   for (;;) {
     DWORD put = 0;
-    if (got > 0 && (!WriteFile(output.Get(), buffer.data(), got, &put, NULL) || put != got)) {
+    if (got > 0 && (!WriteFile(output, buffer.data(), got, &put, NULL) || put != got)) {
       DWORD error = GetLastError();
       SetSystemError(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL, kWriteTo + target + ".");
       Ask(m_owner, m_errorText, kFileWriteError, MB_OK | MB_ICONERROR);
-      discard();
       return false;
     }
-    if (got < kBlockSize || m_cancelled) break;
-    if (!ReadFile(input.Get(), buffer.data(), kBlockSize, &got, NULL)) {
+    if (got < kBlockSize || m_cancelled) return true;
+    if (!ReadFile(input, buffer.data(), kBlockSize, &got, NULL)) {
       SetSystemError(GetLastError(), kReadFrom + source + ".");
       Ask(m_owner, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
-      discard();
       return false;
     }
   }
+}
+
+// Only a complete copy may take the target's place; a partial one would
+// replace good data with a fragment.
+bool CDiskObject::PlaceCopy(CopyRoute route, CTempFile& temporary, const std::string& target,
+                            DWORD attributes) {
+  if (route != CopyRoute::Direct && m_cancelled) return false;
+  if (route == CopyRoute::AtRestart) {
+    SetFileAttributesA(temporary.Path().c_str(), attributes);
+    if (!ReplaceOnReboot(temporary.Path(), target)) {
+      SetSystemError(GetLastError(), target);
+      return false;
+    }
+    temporary.Keep();
+    return true;
+  }
+  if (route == CopyRoute::Swap) {
+    if (!MoveFileExA(temporary.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      SetSystemError(GetLastError(), kWriteTo + target + ".");
+      return false;
+    }
+    temporary.Keep();
+  }
+  SetFileAttributesA(target.c_str(), attributes);
+  return !m_cancelled;
+}
+
+bool CDiskObject::CopyOneFile(const std::string& source, const std::string& target) {
+  m_sourceUnread = false;
+  if (m_cancelled) return false;
+  DWORD attributes = GetFileAttributesA(source.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    m_errorText.clear();
+    return false;
+  }
+
+  std::vector<char> buffer(kBlockSize);
+  DWORD got = 0;
+  CTempFile temporary;  // declared first: the handles on it close before it goes
+  CHandle input, output, held;
+  if (std::optional<bool> done = ReadFirstBlock(source, input, buffer, got)) return *done;
+  CopyRoute route;
+  if (std::optional<bool> done = OpenTarget(target, got == kBlockSize, output, route)) return *done;
+  if (route != CopyRoute::Direct && !WriteBeside(target, route, output, held, temporary))
+    return false;
+
+  if (!CopyBlocks(input.Get(), output.Get(), buffer, got, source, target)) return false;
   // A target opened without emptying it may be longer than the copy.
-  if (route == Route::Direct && !SetEndOfFile(output.Get())) {
+  if (route == CopyRoute::Direct && !SetEndOfFile(output.Get())) {
     SetSystemError(GetLastError(), kWriteTo + target + ".");
-    discard();
     return false;
   }
   input.Reset();
   output.Reset();
   held.Reset();
-
-  // Only a complete copy may take the target's place; a partial one would
-  // replace good data with a fragment.
-  if (route != Route::Direct && m_cancelled) {
-    DeleteFileA(written.c_str());
-    return false;
-  }
-  if (route == Route::AtRestart) {
-    SetFileAttributesA(written.c_str(), attributes);
-    if (!ReplaceOnReboot(written, target)) {
-      SetSystemError(GetLastError(), target);
-      SetFileAttributesA(written.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileA(written.c_str());
-      return false;
-    }
-    return true;
-  }
-  if (route == Route::Swap &&
-      !MoveFileExA(written.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    SetSystemError(GetLastError(), kWriteTo + target + ".");
-    DeleteFileA(written.c_str());
-    return false;
-  }
-  SetFileAttributesA(target.c_str(), attributes);
-  return !m_cancelled;
+  return PlaceCopy(route, temporary, target, attributes);
 }
 
 bool CDiskObject::CopyFileAs(const std::string& source, const std::string& target) {

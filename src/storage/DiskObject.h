@@ -8,10 +8,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/Interaction.h"
+#include "base/TempFile.h"
 #include "base/Win32Handle.h"
 
 // Asked when a target file exists; false means cancel. Sets the answer.
@@ -105,8 +107,19 @@ class CDiskObject {
  private:
   bool TryOpen(const std::string& path, bool forWriting, bool replace, CHandle& handle);
   bool ListSubfoldersOf(const std::string& folder, std::vector<std::string>& list);
-  bool CopyBlocks(HANDLE source, HANDLE target, const std::string& sourcePath,
-                  const std::string& targetPath);
+  // How a copy reaches its target: written in place, written beside it and
+  // swapped in when complete, or swapped in at the next restart (in use).
+  enum class CopyRoute { Direct, Swap, AtRestart };
+  std::optional<bool> ReadFirstBlock(const std::string& source, CHandle& input,
+                                     std::vector<char>& buffer, DWORD& got);
+  std::optional<bool> OpenTarget(const std::string& target, bool moreBlocks, CHandle& output,
+                                 CopyRoute& route);
+  bool WriteBeside(const std::string& target, CopyRoute route, CHandle& output, CHandle& held,
+                   CTempFile& temporary);
+  bool CopyBlocks(HANDLE input, HANDLE output, std::vector<char>& buffer, DWORD got,
+                  const std::string& source, const std::string& target);
+  bool PlaceCopy(CopyRoute route, CTempFile& temporary, const std::string& target,
+                 DWORD attributes);
   void SetSystemError(DWORD code, const std::string& context);
   void SetInternalError();
   void ShowProgress(const std::string& text) const;
