@@ -440,6 +440,32 @@ bool ArchiveReader::MakeFolderTree(const std::string& folder, CDiskObject& disk,
   return true;
 }
 
+// Where the current entry goes: the target folder (made if missing) and
+// the entry's name, its bare file name or the name given. Whatever part of
+// the name lands below the target folder must stay there.
+bool ArchiveReader::EntryTarget(const ZipEntryInfo& entry, const std::string& targetFolder,
+                                bool dropStoredFolders, const std::string& targetName,
+                                CDiskObject& disk, std::string& target) {
+  std::string name = WithBackslashes(entry.name);
+  std::string folder = targetFolder.empty() ? m_defaultFolder : WithBackslashes(targetFolder);
+  if (!MakeFolderTree(folder, disk)) return false;
+  std::string relative;
+  if (!targetName.empty())
+    relative = WithBackslashes(targetName);
+  else if (dropStoredFolders)
+    relative = FileNamePart(name);
+  else
+    relative = name;
+  std::string checked = relative;
+  while (entry.IsFolder() && !checked.empty() && checked.back() == '\\') checked.pop_back();
+  if (!IsSafeEntryName(checked)) {
+    m_errorText = kUnsafeName + entry.name;
+    return false;
+  }
+  target = CDiskObject::JoinPath(folder, relative);
+  return true;
+}
+
 bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStoredFolders,
                                   const std::string& targetName) {
   m_errorText.clear();
@@ -450,30 +476,11 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
   const ZipEntryInfo* current = m_zip.GetCurrentEntry();
   if (current == nullptr) return false;
   ZipEntryInfo entry = *current;
-  std::string name = WithBackslashes(entry.name);
 
-  std::string folder = targetFolder.empty() ? m_defaultFolder : WithBackslashes(targetFolder);
   CDiskObject disk(false, m_owner);
-  if (!MakeFolderTree(folder, disk)) return false;
-
-  // Whatever part of the name lands below the target folder must stay there.
-  std::string relative;
-  if (!targetName.empty())
-    relative = WithBackslashes(targetName);
-  else if (dropStoredFolders)
-    relative = FileNamePart(name);
-  else
-    relative = name;
-  bool isFolder = entry.IsFolder();
-  std::string checked = relative;
-  while (isFolder && !checked.empty() && checked.back() == '\\') checked.pop_back();
-  if (!IsSafeEntryName(checked)) {
-    m_errorText = kUnsafeName + entry.name;
-    return false;
-  }
-
-  std::string target = CDiskObject::JoinPath(folder, relative);
-  if (isFolder) return MakeFolderTree(target, disk);
+  std::string target;
+  if (!EntryTarget(entry, targetFolder, dropStoredFolders, targetName, disk, target)) return false;
+  if (entry.IsFolder()) return MakeFolderTree(target, disk);
   while (!target.empty() && target.back() == '\\') target.pop_back();
   std::string parent = FolderPart(target);
   bool parentRemembered = false;
@@ -501,64 +508,54 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
     m_zip.CloseEntry();
     return state == TargetState::Skip;
   }
+  return UnpackOverExisting(entry, target, parent, state);
+}
 
-  // An existing target is written beside it and swapped in only when
-  // complete and its CRC matched: a failed read leaves it as it was.
-  std::string written;
-  if (parent.size() + kTempNameRoom < MAX_PATH) {
-    char tempName[MAX_PATH];
-    if (GetTempFileNameA(parent.c_str(), kInUsePrefix, 0, tempName) != 0) written = tempName;
-  }
-  if (written.empty()) {
+// An existing target is written beside it and swapped in only when complete
+// and its CRC matched: a failed read leaves it as it was. A target in use
+// takes the complete copy at the next restart.
+bool ArchiveReader::UnpackOverExisting(const ZipEntryInfo& entry, const std::string& target,
+                                       const std::string& parent, TargetState state) {
+  CTempFile written;
+  if (parent.size() + kTempNameRoom >= MAX_PATH || !written.Create(parent, kInUsePrefix)) {
     m_errorText = SystemMessage(parent.size() + kTempNameRoom < MAX_PATH
                                     ? GetLastError()
                                     : static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
     m_zip.CloseEntry();
     return false;
   }
-
-  bool complete;
   {
-    CHandle output(CreateFileA(written.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+    CHandle output(CreateFileA(written.Path().c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, NULL));
     if (!output.Valid()) {
       m_errorText = SystemMessage(GetLastError());
       m_zip.CloseEntry();
-      complete = false;
-    } else {
-      complete = CopyEntryTo(output.Get(), target);
-      FILETIME universal;
-      if (complete && EntryFileTime(entry, universal))
-        SetFileTime(output.Get(), &universal, NULL, &universal);
+      return false;
     }
+    if (!CopyEntryTo(output.Get(), target)) return false;
+    FILETIME universal;
+    if (EntryFileTime(entry, universal)) SetFileTime(output.Get(), &universal, NULL, &universal);
   }
-  if (!complete || UnpackCancel) {
-    DeleteFileA(written.c_str());
-    return false;
-  }
+  if (UnpackCancel) return false;
 
-  bool placed = false;
-  if (state == TargetState::Replace)
-    placed = MoveFileExA(written.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-  if (!placed) {
-    DWORD error = GetLastError();
-    if (state == TargetState::Replace && !IsInUse(error)) {
-      m_errorText = SystemMessage(error);
-      DeleteFileA(written.c_str());
-      return false;
-    }
-    // In use: the complete copy takes its place at the next restart.
-    ApplyStoredAttributes(entry, written);
-    if (!ReplaceOnReboot(written, target)) {
-      SetFileAttributesA(written.c_str(), FILE_ATTRIBUTE_NORMAL);
-      m_errorText = SystemMessage(GetLastError());
-      DeleteFileA(written.c_str());
-      return false;
-    }
+  if (state == TargetState::Replace &&
+      MoveFileExA(written.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    written.Keep();
+    ApplyStoredAttributes(entry, target);
+    MarkDesktopIni(target);
     return true;
   }
-  ApplyStoredAttributes(entry, target);
-  MarkDesktopIni(target);
+  DWORD error = GetLastError();
+  if (state == TargetState::Replace && !IsInUse(error)) {
+    m_errorText = SystemMessage(error);
+    return false;
+  }
+  ApplyStoredAttributes(entry, written.Path());
+  if (!ReplaceOnReboot(written.Path(), target)) {
+    m_errorText = SystemMessage(GetLastError());
+    return false;
+  }
+  written.Keep();
   return true;
 }
 
@@ -633,6 +630,46 @@ bool ArchiveReader::CopyEntryTo(HANDLE output, const std::string& target) {
   return ok;
 }
 
+// An existing target is only tried, never emptied: the data goes to a file
+// beside it and replaces it when complete. Nothing when it can't be opened
+// (the reason is in `error`).
+std::optional<ArchiveReader::TargetState> ArchiveReader::ProbeExisting(const std::string& path,
+                                                                       DWORD attributes,
+                                                                       CHandle& fresh,
+                                                                       DWORD& error) {
+  // Read-only, hidden and system files can only be replaced once they are
+  // plain files again.
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  HANDLE probe = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, NULL);
+  error = GetLastError();
+  fresh.Reset(probe);
+  if (!fresh.Valid()) return std::nullopt;
+  if (error != ERROR_ALREADY_EXISTS) return TargetState::Fresh;  // gone meanwhile
+  fresh.Reset();
+  return TargetState::Replace;
+}
+
+// A target that can't be made or opened: in use, gone, or asked about.
+// Nothing when the user chose to retry.
+std::optional<ArchiveReader::TargetState> ArchiveReader::TargetFailed(const std::string& path,
+                                                                      DWORD error) {
+  m_targetError = error;
+  m_errorText = SystemMessage(error);
+  if (IsInUse(error)) return TargetState::InUse;
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+      path.find(kDesktopIni) != std::string::npos)
+    return TargetState::Skip;
+  int answer = Ask(m_owner, kCouldntCreate + m_errorText + "\n" + path, kFileCreateError,
+                   MB_ABORTRETRYIGNORE | MB_ICONERROR);
+  if (answer == IDRETRY) return std::nullopt;
+  if (answer == IDIGNORE) return TargetState::Skip;
+  UnpackCancel = true;
+  return TargetState::Cancel;
+}
+
 ArchiveReader::TargetState ArchiveReader::PrepareTarget(const std::string& path, CHandle& fresh) {
   fresh.Reset();
   m_targetError = ERROR_SUCCESS;
@@ -655,55 +692,20 @@ ArchiveReader::TargetState ArchiveReader::PrepareTarget(const std::string& path,
       return TargetState::Fail;
     }
     if (replace) {
-      // Read-only, hidden and system files can only be replaced once they
-      // are plain files again.
-      if (attributes != INVALID_FILE_ATTRIBUTES &&
-          (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
-        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      // An existing target is only tried, never emptied: the data goes to a
-      // file beside it and replaces it when complete.
-      HANDLE probe = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, NULL);
-      error = GetLastError();
-      fresh.Reset(probe);
-      if (fresh.Valid()) {
-        if (error != ERROR_ALREADY_EXISTS) return TargetState::Fresh;  // gone meanwhile
-        fresh.Reset();
-        return TargetState::Replace;
-      }
-    }
-
-    if (!replace && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
-      if (m_overwriteMode == OverwriteNoToAll) return TargetState::Skip;
-      if (m_overwriteMode == OverwriteYesToAll) {
-        replace = true;
-        continue;
-      }
-      OverwriteAnswer answer = m_overwriteMode;
-      if (m_overwriteQuestion == nullptr || !m_overwriteQuestion(path, answer, m_overwriteData)) {
+      if (std::optional<TargetState> state = ProbeExisting(path, attributes, fresh, error))
+        return *state;
+    } else if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+      ExistingTarget decision =
+          DecideOnExisting(path, m_overwriteMode, m_overwriteQuestion, m_overwriteData);
+      if (decision == ExistingTarget::Keep) return TargetState::Skip;
+      if (decision == ExistingTarget::Cancel) {
         UnpackCancel = true;
         return TargetState::Cancel;
       }
-      m_overwriteMode = answer;
-      if (answer == OverwriteNo || answer == OverwriteNoToAll) return TargetState::Skip;
       replace = true;
       continue;
     }
-
-    m_targetError = error;
-    m_errorText = SystemMessage(error);
-    if (IsInUse(error)) return TargetState::InUse;
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-        path.find(kDesktopIni) != std::string::npos)
-      return TargetState::Skip;
-    int answer = Ask(m_owner, kCouldntCreate + m_errorText + "\n" + path, kFileCreateError,
-                     MB_ABORTRETRYIGNORE | MB_ICONERROR);
-    if (answer == IDRETRY) {
-      replace = true;
-      continue;
-    }
-    if (answer == IDIGNORE) return TargetState::Skip;
-    UnpackCancel = true;
-    return TargetState::Cancel;
+    if (std::optional<TargetState> state = TargetFailed(path, error)) return *state;
+    replace = true;  // retry
   }
 }

@@ -143,9 +143,17 @@ class ArchiveReader {
   // elsewhere.
   enum class TargetState { Fresh, Replace, InUse, Skip, Cancel, Fail };
   TargetState PrepareTarget(const std::string& path, CHandle& fresh);
+  std::optional<TargetState> ProbeExisting(const std::string& path, DWORD attributes,
+                                           CHandle& fresh, DWORD& error);
+  std::optional<TargetState> TargetFailed(const std::string& path, DWORD error);
   bool OpenCurrentEntry(const ZipEntryInfo& entry);
   bool CopyEntryTo(HANDLE output, const std::string& target);
   bool UnpackToNewFile(const ZipEntryInfo& entry, const std::string& target, CHandle& output);
+  bool UnpackOverExisting(const ZipEntryInfo& entry, const std::string& target,
+                          const std::string& parent, TargetState state);
+  bool EntryTarget(const ZipEntryInfo& entry, const std::string& targetFolder,
+                   bool dropStoredFolders, const std::string& targetName, CDiskObject& disk,
+                   std::string& target);
   // CreateFolderTree, skipped for folders this unpack made or found before;
   // `remembered` says whether it was skipped.
   bool MakeFolderTree(const std::string& folder, CDiskObject& disk, bool* remembered = nullptr);

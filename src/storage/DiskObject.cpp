@@ -76,6 +76,17 @@ std::string CurrentFolder() {
 
 }  // namespace
 
+ExistingTarget DecideOnExisting(const std::string& path, OverwriteAnswer& mode,
+                                OverwriteQuestion question, void* data) {
+  if (mode == OverwriteNoToAll) return ExistingTarget::Keep;
+  if (mode == OverwriteYesToAll) return ExistingTarget::Replace;
+  OverwriteAnswer answer = mode;
+  if (question == nullptr || !question(path, answer, data)) return ExistingTarget::Cancel;
+  mode = answer;
+  return answer == OverwriteNo || answer == OverwriteNoToAll ? ExistingTarget::Keep
+                                                               : ExistingTarget::Replace;
+}
+
 bool IsInUse(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_USER_MAPPED_FILE;
 }
@@ -366,18 +377,13 @@ bool CDiskObject::OpenFile(const std::string& path, bool forWriting, CHandle& ha
 
     if (forWriting && !replace && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
       m_lastOpenError = error;
-      if (m_overwriteMode == OverwriteNoToAll) return true;
-      if (m_overwriteMode == OverwriteYesToAll) {
-        replace = true;  // set by the owner since this call began
-        continue;
-      }
-      OverwriteAnswer answer = m_overwriteMode;
-      if (m_question == nullptr || !m_question(path, answer, m_questionData)) {
+      // The mode may have been set to replace by the owner since this call began.
+      ExistingTarget decision = DecideOnExisting(path, m_overwriteMode, m_question, m_questionData);
+      if (decision == ExistingTarget::Keep) return true;
+      if (decision == ExistingTarget::Cancel) {
         m_cancelled = true;
         return false;
       }
-      m_overwriteMode = answer;
-      if (answer == OverwriteNo || answer == OverwriteNoToAll) return true;
       replace = true;
       continue;
     }

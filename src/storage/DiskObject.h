@@ -19,6 +19,13 @@
 // Asked when a target file exists; false means cancel. Sets the answer.
 typedef bool (*OverwriteQuestion)(const std::string& path, OverwriteAnswer& answer, void* data);
 
+// What becomes of a target that exists: decided by the overwrite mode, or,
+// while that leaves the choice open, by the question, whose answer becomes
+// the mode. No question, or a cancelled one, cancels.
+enum class ExistingTarget { Keep, Replace, Cancel };
+ExistingTarget DecideOnExisting(const std::string& path, OverwriteAnswer& mode,
+                                OverwriteQuestion question, void* data);
+
 // A 64-bit size from the two halves the file system reports.
 inline std::uint64_t CombineSize(DWORD high, DWORD low) {
   return (static_cast<std::uint64_t>(high) << 32) | low;
