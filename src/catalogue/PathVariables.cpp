@@ -1,6 +1,7 @@
 #include "catalogue/PathVariables.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cctype>
@@ -19,19 +20,33 @@ struct SpecialFolder {
 };
 
 const SpecialFolder kSpecialFolders[] = {
-    {"Desktop", 0x10},       {"Favorites", 0x06},     {"Cookies", 0x21},
-    {"Fonts", 0x14},         {"History", 0x22},       {"InternetCache", 0x20},
-    {"LocalAppData", 0x1C},  {"AppData", 0x1A},       {"MyDocuments", 0x05},
-    {"Profile", 0x28},       {"ProgramFiles", 0x26},  {"ComProgramFiles", 0x2B},
-    {"Programs", 0x02},      {"SendTo", 0x09},        {"StartMenu", 0x0B},
-    {"Startup", 0x07},       {"System", 0x25},        {"Templates", 0x15},
-    {"Windows", 0x24},       {"ComAltStartup", 0x1E}, {"ComDesktop", 0x19},
-    {"ComFavorites", 0x1F},  {"ComPrograms", 0x17},   {"ComStartMenu", 0x16},
-    {"ComStartup", 0x18},    {"ComAppData", 0x23},
+    {"Desktop", CSIDL_DESKTOPDIRECTORY},
+    {"Favorites", CSIDL_FAVORITES},
+    {"Cookies", CSIDL_COOKIES},
+    {"Fonts", CSIDL_FONTS},
+    {"History", CSIDL_HISTORY},
+    {"InternetCache", CSIDL_INTERNET_CACHE},
+    {"LocalAppData", CSIDL_LOCAL_APPDATA},
+    {"AppData", CSIDL_APPDATA},
+    {"MyDocuments", CSIDL_PERSONAL},
+    {"Profile", CSIDL_PROFILE},
+    {"ProgramFiles", CSIDL_PROGRAM_FILES},
+    {"ComProgramFiles", CSIDL_PROGRAM_FILES_COMMON},
+    {"Programs", CSIDL_PROGRAMS},
+    {"SendTo", CSIDL_SENDTO},
+    {"StartMenu", CSIDL_STARTMENU},
+    {"Startup", CSIDL_STARTUP},
+    {"System", CSIDL_SYSTEM},
+    {"Templates", CSIDL_TEMPLATES},
+    {"Windows", CSIDL_WINDOWS},
+    {"ComAltStartup", CSIDL_COMMON_ALTSTARTUP},
+    {"ComDesktop", CSIDL_COMMON_DESKTOPDIRECTORY},
+    {"ComFavorites", CSIDL_COMMON_FAVORITES},
+    {"ComPrograms", CSIDL_COMMON_PROGRAMS},
+    {"ComStartMenu", CSIDL_COMMON_STARTMENU},
+    {"ComStartup", CSIDL_COMMON_STARTUP},
+    {"ComAppData", CSIDL_COMMON_APPDATA},
 };
-
-const int kCreateFolder = 0x8000;
-const DWORD kCurrentPath = 0;
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
@@ -114,7 +129,7 @@ std::optional<std::string> GetSpecialFolder(const std::string& name) {
   for (const SpecialFolder& folder : kSpecialFolders) {
     if (!SameName(name, folder.name)) continue;
     char path[MAX_PATH + 1] = "";
-    if (FAILED(folderPath(NULL, folder.csidl | kCreateFolder, NULL, kCurrentPath, path)))
+    if (FAILED(folderPath(NULL, folder.csidl | CSIDL_FLAG_CREATE, NULL, SHGFP_TYPE_CURRENT, path)))
       return std::nullopt;
     return std::string(path);
   }
