@@ -260,70 +260,63 @@ bool ArchiveWriter::OpenSource(const std::string& path, CHandle& handle) {
   }
 }
 
-bool ArchiveWriter::AddEntry(const std::string& source, const std::string& entryName,
-                             bool honourCancel) {
-  // Our own reader refuses such names, so writing them would lose the file.
-  if (!IsSafeEntryName(entryName)) {
-    m_errorText = kUnsafeName + entryName;
-    return false;
-  }
-  ShowProgress(m_progressLabel, source);
-
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  ZipNewEntry entry;
+// The entry's name, level, attributes and time as the file has them; false
+// for a folder.
+bool ArchiveWriter::DescribeEntry(const std::string& source, const std::string& entryName,
+                                  ZipNewEntry& entry) const {
   entry.name = entryName;
   entry.level = m_level;
-  if (GetFileAttributesExA(source.c_str(), GetFileExInfoStandard, &data)) {
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
-    entry.externalAttributes = data.dwFileAttributes;
-    FILETIME local;
-    WORD date = 0, time = 0;
-    if (FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) &&
-        FileTimeToDosDateTime(&local, &date, &time)) {
-      entry.dosDate = date;
-      entry.dosTime = time;
-    }
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(source.c_str(), GetFileExInfoStandard, &data)) return true;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  entry.externalAttributes = data.dwFileAttributes;
+  FILETIME local;
+  WORD date = 0, time = 0;
+  if (FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) &&
+      FileTimeToDosDateTime(&local, &date, &time)) {
+    entry.dosDate = date;
+    entry.dosTime = time;
   }
+  return true;
+}
 
-  CHandle file;
-  if (!OpenSource(source, file)) return false;
-
-  std::vector<unsigned char>& buffer = m_block;
-  buffer.resize(kPackBlock);
-  DWORD got = 0;
-  if (m_password) {
-    uLong crc = crc32(0L, Z_NULL, 0);
-    for (;;) {
-      if (!ReadFile(file.Get(), buffer.data(), kPackBlock, &got, NULL)) {
-        m_errorText = SystemMessage(GetLastError());
-        return false;
-      }
-      if (got == 0) break;
-      crc = crc32(crc, buffer.data(), got);
-    }
-    entry.password = m_password;
-    entry.crc = static_cast<std::uint32_t>(crc);
-    if (SetFilePointer(file.Get(), 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
-        GetLastError() != NO_ERROR) {
+// An encrypted entry's header holds the CRC of its data: read the file once
+// for it, then go back to the start.
+bool ArchiveWriter::ChecksumFile(HANDLE file, std::uint32_t& crc) {
+  uLong sum = crc32(0L, Z_NULL, 0);
+  m_block.resize(kPackBlock);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(file, m_block.data(), kPackBlock, &got, NULL)) {
       m_errorText = SystemMessage(GetLastError());
       return false;
     }
+    if (got == 0) break;
+    sum = crc32(sum, m_block.data(), got);
   }
-
-  if (!m_zip.OpenEntry(entry)) {
-    m_errorText = m_zip.GetErrorText();
+  crc = static_cast<std::uint32_t>(sum);
+  if (SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+      GetLastError() != NO_ERROR) {
+    m_errorText = SystemMessage(GetLastError());
     return false;
   }
+  return true;
+}
+
+// The file's data into the open entry, which is closed whatever happens.
+bool ArchiveWriter::WriteEntryData(HANDLE file, bool honourCancel) {
+  m_block.resize(kPackBlock);
   bool ok = true;
   for (;;) {
     if (honourCancel && PackCancel) break;
-    if (!ReadFile(file.Get(), buffer.data(), kPackBlock, &got, NULL)) {
+    DWORD got = 0;
+    if (!ReadFile(file, m_block.data(), kPackBlock, &got, NULL)) {
       m_errorText = SystemMessage(GetLastError());
       ok = false;
       break;
     }
     if (got == 0) break;
-    if (!m_zip.WriteEntry(buffer.data(), got)) {
+    if (!m_zip.WriteEntry(m_block.data(), got)) {
       m_errorText = m_zip.GetErrorText();
       ok = false;
       break;
@@ -333,6 +326,30 @@ bool ArchiveWriter::AddEntry(const std::string& source, const std::string& entry
     if (ok) m_errorText = m_zip.GetErrorText();
     ok = false;
   }
+  return ok;
+}
+
+bool ArchiveWriter::AddEntry(const std::string& source, const std::string& entryName,
+                             bool honourCancel) {
+  // Our own reader refuses such names, so writing them would lose the file.
+  if (!IsSafeEntryName(entryName)) {
+    m_errorText = kUnsafeName + entryName;
+    return false;
+  }
+  ShowProgress(m_progressLabel, source);
+  ZipNewEntry entry;
+  if (!DescribeEntry(source, entryName, entry)) return false;
+  CHandle file;
+  if (!OpenSource(source, file)) return false;
+  if (m_password) {
+    if (!ChecksumFile(file.Get(), entry.crc)) return false;
+    entry.password = m_password;
+  }
+  if (!m_zip.OpenEntry(entry)) {
+    m_errorText = m_zip.GetErrorText();
+    return false;
+  }
+  bool ok = WriteEntryData(file.Get(), honourCancel);
   if (honourCancel && PackCancel) return false;
   return ok;
 }

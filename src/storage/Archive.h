@@ -79,6 +79,10 @@ class ArchiveWriter {
 
  private:
   bool AddEntry(const std::string& source, const std::string& entryName, bool honourCancel);
+  bool DescribeEntry(const std::string& source, const std::string& entryName,
+                     ZipNewEntry& entry) const;
+  bool ChecksumFile(HANDLE file, std::uint32_t& crc);
+  bool WriteEntryData(HANDLE file, bool honourCancel);
   bool OpenSource(const std::string& path, CHandle& handle);
 
   CZipWriter m_zip;
