@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 class CHandle {
@@ -54,3 +55,53 @@ class CFind {
   WIN32_FIND_DATAA m_data;
   HANDLE m_handle;
 };
+
+// A library loaded by name. Entry points are looked up rather than linked,
+// so that a library Windows 95 or NT 4.0 may lack costs only its feature.
+class CLibrary {
+ public:
+  constexpr CLibrary() = default;
+  // nullptr loads nothing: the owner then finds no entry.
+  explicit CLibrary(const char* name) { Load(name); }
+  CLibrary(const CLibrary&) = delete;
+  CLibrary& operator=(const CLibrary&) = delete;
+  CLibrary(CLibrary&& other) noexcept : m_module(other.Release()) {}
+  CLibrary& operator=(CLibrary&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ~CLibrary() { Reset(); }
+
+  // Frees the library held so far; false when `name` can't be loaded.
+  bool Load(const char* name) {
+    Reset(name != nullptr ? LoadLibraryA(name) : NULL);
+    return m_module != NULL;
+  }
+  // The entry point, or nullptr when the library or the entry is missing.
+  template <typename Function>
+  Function Find(const char* name) const {
+    if (m_module == NULL) return nullptr;
+    FARPROC entry = GetProcAddress(m_module, name);
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
+  }
+  HMODULE Get() const { return m_module; }
+  HMODULE Release() {
+    HMODULE module = m_module;
+    m_module = NULL;
+    return module;
+  }
+  void Reset(HMODULE module = NULL) {
+    if (m_module != NULL) FreeLibrary(m_module);
+    m_module = module;
+  }
+
+ private:
+  HMODULE m_module = NULL;
+};
+
+// Frees a block from the process heap, for std::unique_ptr.
+struct CHeapFree {
+  void operator()(void* block) const { HeapFree(GetProcessHeap(), 0, block); }
+};
+template <typename T>
+using CHeapBlock = std::unique_ptr<T, CHeapFree>;
