@@ -99,6 +99,35 @@ class CLibrary {
   HMODULE m_module = NULL;
 };
 
+// A service control manager or service handle.
+class CServiceHandle {
+ public:
+  CServiceHandle() = default;
+  explicit CServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
+  CServiceHandle(const CServiceHandle&) = delete;
+  CServiceHandle& operator=(const CServiceHandle&) = delete;
+  CServiceHandle(CServiceHandle&& other) noexcept : m_handle(other.Release()) {}
+  CServiceHandle& operator=(CServiceHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ~CServiceHandle() { Reset(); }
+
+  SC_HANDLE Get() const { return m_handle; }
+  SC_HANDLE Release() {
+    SC_HANDLE handle = m_handle;
+    m_handle = NULL;
+    return handle;
+  }
+  void Reset(SC_HANDLE handle = NULL) {
+    if (m_handle != NULL) CloseServiceHandle(m_handle);
+    m_handle = handle;
+  }
+
+ private:
+  SC_HANDLE m_handle = NULL;
+};
+
 // Frees a block from the process heap, for std::unique_ptr.
 struct CHeapFree {
   void operator()(void* block) const { HeapFree(GetProcessHeap(), 0, block); }
