@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -134,3 +135,32 @@ struct CHeapFree {
 };
 template <typename T>
 using CHeapBlock = std::unique_ptr<T, CHeapFree>;
+
+// One C runtime stream, closed when its owner goes.
+class CStdFile {
+ public:
+  constexpr CStdFile() = default;
+  explicit CStdFile(std::FILE* file) : m_file(file) {}
+  CStdFile(const CStdFile&) = delete;
+  CStdFile& operator=(const CStdFile&) = delete;
+  CStdFile(CStdFile&& other) noexcept : m_file(other.Release()) {}
+  CStdFile& operator=(CStdFile&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ~CStdFile() { Reset(); }
+
+  std::FILE* Get() const { return m_file; }
+  std::FILE* Release() {
+    std::FILE* file = m_file;
+    m_file = nullptr;
+    return file;
+  }
+  void Reset(std::FILE* file = nullptr) {
+    if (m_file != nullptr) std::fclose(m_file);
+    m_file = file;
+  }
+
+ private:
+  std::FILE* m_file = nullptr;
+};
