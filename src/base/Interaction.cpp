@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/Flags.h"
+#include "base/Win32Handle.h"
 
 namespace {
 
@@ -47,9 +48,9 @@ class CSystemInteraction : public CInteraction {
 CSystemInteraction g_systemInteraction;
 CInteraction* g_interaction = &g_systemInteraction;
 
-FILE* g_log = nullptr;
+CStdFile g_log;
 std::atomic<unsigned> g_itemErrors{0};
-HMODULE g_shellLibrary = NULL;
+CLibrary g_shellLibrary;
 FolderPathFunction g_folderPath = nullptr;
 
 // Reads keys until one of `keys` (letter case ignored) comes; returns its
@@ -110,13 +111,13 @@ void PrintMessage(const std::string& text) {
 }
 
 void WriteLog(const std::string& text) {
-  if (g_log == nullptr) return;
+  if (g_log.Get() == nullptr) return;
   std::string entry = FormatTimestamp("D/M/Y H:m:s");
   entry += ": ";
   entry += text;
   entry += "\n\n";
-  fwrite(entry.data(), 1, entry.size(), g_log);
-  fflush(g_log);
+  fwrite(entry.data(), 1, entry.size(), g_log.Get());
+  fflush(g_log.Get());
 }
 
 void LogItemError(const std::string& text) {
@@ -209,30 +210,23 @@ bool OpenSystemOperations() {
   CloseSystemOperations();
   std::string folder = TemporaryFolder();
   if (folder.empty()) return false;
-  g_log = fopen((folder + "QMARK.log").c_str(), "a");
-  if (g_log == nullptr) return false;
+  g_log.Reset(fopen((folder + "QMARK.log").c_str(), "a"));
+  if (g_log.Get() == nullptr) return false;
 
-  g_shellLibrary = LoadLibraryA("shell32.dll");
-  if (g_shellLibrary == NULL) return false;
-  g_folderPath = reinterpret_cast<FolderPathFunction>(
-      reinterpret_cast<void*>(GetProcAddress(g_shellLibrary, "SHGetFolderPathA")));
+  if (!g_shellLibrary.Load("shell32.dll")) return false;
+  g_folderPath = g_shellLibrary.Find<FolderPathFunction>("SHGetFolderPathA");
   if (g_folderPath != nullptr) return true;
 
   // Older shells keep the function in the redistributable shfolder.dll.
-  FreeLibrary(g_shellLibrary);
-  g_shellLibrary = LoadLibraryA("shfolder.dll");
-  if (g_shellLibrary == NULL) return false;
-  g_folderPath = reinterpret_cast<FolderPathFunction>(
-      reinterpret_cast<void*>(GetProcAddress(g_shellLibrary, "SHGetFolderPathA")));
+  if (!g_shellLibrary.Load("shfolder.dll")) return false;
+  g_folderPath = g_shellLibrary.Find<FolderPathFunction>("SHGetFolderPathA");
   return g_folderPath != nullptr;
 }
 
 void CloseSystemOperations() {
-  if (g_shellLibrary != NULL) FreeLibrary(g_shellLibrary);
-  g_shellLibrary = NULL;
+  g_shellLibrary.Reset();
   g_folderPath = nullptr;
-  if (g_log != nullptr) fclose(g_log);
-  g_log = nullptr;
+  g_log.Reset();
 }
 
 FolderPathFunction GetFolderPathFunction() { return g_folderPath; }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <memory>
 #include <string>
 
 class CHandle {
@@ -53,4 +55,112 @@ class CFind {
  private:
   WIN32_FIND_DATAA m_data;
   HANDLE m_handle;
+};
+
+// A library loaded by name. Entry points are looked up rather than linked,
+// so that a library Windows 95 or NT 4.0 may lack costs only its feature.
+class CLibrary {
+ public:
+  constexpr CLibrary() = default;
+  // nullptr loads nothing: the owner then finds no entry.
+  explicit CLibrary(const char* name) { Load(name); }
+  CLibrary(const CLibrary&) = delete;
+  CLibrary& operator=(const CLibrary&) = delete;
+  CLibrary(CLibrary&& other) noexcept : m_module(other.Release()) {}
+  CLibrary& operator=(CLibrary&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ~CLibrary() { Reset(); }
+
+  // Frees the library held so far; false when `name` can't be loaded.
+  bool Load(const char* name) {
+    Reset(name != nullptr ? LoadLibraryA(name) : NULL);
+    return m_module != NULL;
+  }
+  // The entry point, or nullptr when the library or the entry is missing.
+  template <typename Function>
+  Function Find(const char* name) const {
+    if (m_module == NULL) return nullptr;
+    FARPROC entry = GetProcAddress(m_module, name);
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
+  }
+  HMODULE Get() const { return m_module; }
+  HMODULE Release() {
+    HMODULE module = m_module;
+    m_module = NULL;
+    return module;
+  }
+  void Reset(HMODULE module = NULL) {
+    if (m_module != NULL) FreeLibrary(m_module);
+    m_module = module;
+  }
+
+ private:
+  HMODULE m_module = NULL;
+};
+
+// A service control manager or service handle.
+class CServiceHandle {
+ public:
+  CServiceHandle() = default;
+  explicit CServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
+  CServiceHandle(const CServiceHandle&) = delete;
+  CServiceHandle& operator=(const CServiceHandle&) = delete;
+  CServiceHandle(CServiceHandle&& other) noexcept : m_handle(other.Release()) {}
+  CServiceHandle& operator=(CServiceHandle&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ~CServiceHandle() { Reset(); }
+
+  SC_HANDLE Get() const { return m_handle; }
+  SC_HANDLE Release() {
+    SC_HANDLE handle = m_handle;
+    m_handle = NULL;
+    return handle;
+  }
+  void Reset(SC_HANDLE handle = NULL) {
+    if (m_handle != NULL) CloseServiceHandle(m_handle);
+    m_handle = handle;
+  }
+
+ private:
+  SC_HANDLE m_handle = NULL;
+};
+
+// Frees a block from the process heap, for std::unique_ptr.
+struct CHeapFree {
+  void operator()(void* block) const { HeapFree(GetProcessHeap(), 0, block); }
+};
+template <typename T>
+using CHeapBlock = std::unique_ptr<T, CHeapFree>;
+
+// One C runtime stream, closed when its owner goes.
+class CStdFile {
+ public:
+  constexpr CStdFile() = default;
+  explicit CStdFile(std::FILE* file) : m_file(file) {}
+  CStdFile(const CStdFile&) = delete;
+  CStdFile& operator=(const CStdFile&) = delete;
+  CStdFile(CStdFile&& other) noexcept : m_file(other.Release()) {}
+  CStdFile& operator=(CStdFile&& other) noexcept {
+    if (this != &other) Reset(other.Release());
+    return *this;
+  }
+  ~CStdFile() { Reset(); }
+
+  std::FILE* Get() const { return m_file; }
+  std::FILE* Release() {
+    std::FILE* file = m_file;
+    m_file = nullptr;
+    return file;
+  }
+  void Reset(std::FILE* file = nullptr) {
+    if (m_file != nullptr) std::fclose(m_file);
+    m_file = file;
+  }
+
+ private:
+  std::FILE* m_file = nullptr;
 };

@@ -2,8 +2,6 @@
 
 #include <tlhelp32.h>
 
-#include <memory>
-
 #include "base/Flags.h"
 #include "base/Interaction.h"
 #include "base/Win32Handle.h"
@@ -45,33 +43,7 @@ typedef BOOL(WINAPI* TaskVisitor)(DWORD threadId, WORD module16, WORD task16, LP
                                   LPSTR fileName, LPARAM context);
 typedef INT(WINAPI* EnumTasksFunction)(DWORD processId, TaskVisitor visitor, LPARAM context);
 
-// A library loaded by name for one walk. The walk must not need a library
-// that Windows 95 or NT 4.0 may lack, so nothing here is linked directly.
-class CLibrary {
- public:
-  explicit CLibrary(const char* name) : m_module(name != nullptr ? LoadLibraryA(name) : NULL) {}
-  ~CLibrary() {
-    if (m_module != NULL) FreeLibrary(m_module);
-  }
-  CLibrary(const CLibrary&) = delete;
-  CLibrary& operator=(const CLibrary&) = delete;
-
-  // The entry point, or nullptr when the library or the entry is missing.
-  template <typename Function>
-  Function Find(const char* name) const {
-    if (m_module == NULL) return nullptr;
-    FARPROC entry = GetProcAddress(m_module, name);
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
-  }
-
- private:
-  HMODULE m_module;
-};
-
-struct CHeapFree {
-  void operator()(DWORD* block) const { HeapFree(GetProcessHeap(), 0, block); }
-};
-typedef std::unique_ptr<DWORD, CHeapFree> CIdBuffer;
+typedef CHeapBlock<DWORD> CIdBuffer;
 
 // Carried through the task walk of one NTVDM process.
 struct TaskContext {

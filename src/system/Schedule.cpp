@@ -2,12 +2,12 @@
 
 #include <windows.h>
 #include <mstask.h>
-#include <objbase.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "base/ComHandle.h"
 #include "base/Flags.h"
 #include "base/Interaction.h"
 #include "base/Settings.h"
@@ -52,76 +52,6 @@ const DWORD kServiceCheckPause = 500;
 const DWORD kLogonNameBuffer = 256;
 
 // ------------------------------------------------------------ owned resources
-
-// One COM interface pointer, released on every path.
-template <typename T>
-class CComRef {
- public:
-  CComRef() = default;
-  CComRef(const CComRef&) = delete;
-  CComRef& operator=(const CComRef&) = delete;
-  ~CComRef() { Reset(); }
-
-  T* operator->() const { return m_pointer; }
-  T* Get() const { return m_pointer; }
-  void Reset() {
-    if (m_pointer != nullptr) m_pointer->Release();
-    m_pointer = nullptr;
-  }
-  // For functions that hand out an interface as void** or IUnknown**.
-  void** ReceiveVoid() {
-    Reset();
-    return reinterpret_cast<void**>(&m_pointer);
-  }
-  IUnknown** ReceiveUnknown() {
-    Reset();
-    return reinterpret_cast<IUnknown**>(&m_pointer);
-  }
-  T** Receive() {
-    Reset();
-    return &m_pointer;
-  }
-
- private:
-  T* m_pointer = nullptr;
-};
-
-// COM on the calling thread for one task operation. Declared before the
-// interface pointers, so they are released before COM goes away.
-class CComSession {
- public:
-  CComSession() : m_result(CoInitialize(NULL)) {}
-  CComSession(const CComSession&) = delete;
-  CComSession& operator=(const CComSession&) = delete;
-  ~CComSession() {
-    if (Ready()) CoUninitialize();
-  }
-  bool Ready() const { return SUCCEEDED(m_result); }
-
- private:
-  HRESULT m_result;
-};
-
-// A service control manager or service handle.
-class CServiceHandle {
- public:
-  explicit CServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
-  CServiceHandle(const CServiceHandle&) = delete;
-  CServiceHandle& operator=(const CServiceHandle&) = delete;
-  ~CServiceHandle() { Close(); }
-  SC_HANDLE Get() const { return m_handle; }
-  void Reset(SC_HANDLE handle) {
-    Close();
-    m_handle = handle;
-  }
-  void Close() {
-    if (m_handle != NULL) CloseServiceHandle(m_handle);
-    m_handle = NULL;
-  }
-
- private:
-  SC_HANDLE m_handle;
-};
 
 // Text for the Task Scheduler, which takes UTF-16 only. Passwords are wiped
 // from it when it goes.
@@ -189,7 +119,7 @@ bool EnsureSchedulerService() {
     if (service.Get() == NULL) return false;
     mayStart = false;
   }
-  manager.Close();
+  manager.Reset();
 
   DWORD state;
   if (!QueryServiceState(service.Get(), state)) return false;

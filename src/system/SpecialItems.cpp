@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ComHandle.h"
 #include "base/Flags.h"
 #include "base/Interaction.h"
 #include "catalogue/PathVariables.h"
@@ -291,35 +292,6 @@ bool FormatExpiry(DWORD high, DWORD low, std::string& text) {
 }
 
 // ------------------------------------------------------------ COM
-
-class CComThread {
- public:
-  CComThread() : m_result(CoInitialize(NULL)) {}
-  ~CComThread() {
-    if (SUCCEEDED(m_result)) CoUninitialize();
-  }
-  CComThread(const CComThread&) = delete;
-  CComThread& operator=(const CComThread&) = delete;
-
- private:
-  HRESULT m_result;
-};
-
-template <typename Interface>
-class CComRef {
- public:
-  CComRef() = default;
-  ~CComRef() {
-    if (m_pointer != nullptr) m_pointer->Release();
-  }
-  CComRef(const CComRef&) = delete;
-  CComRef& operator=(const CComRef&) = delete;
-  Interface* operator->() const { return m_pointer; }
-  void** Receive() { return reinterpret_cast<void**>(&m_pointer); }
-
- private:
-  Interface* m_pointer = nullptr;
-};
 
 const CLSID kUrlHistoryClass = {
     0x3c374a40, 0xbae4, 0x11cf, {0xbf, 0x7d, 0x00, 0xaa, 0x00, 0x69, 0x46, 0xee}};
@@ -812,10 +784,10 @@ bool ImportCookies(std::FILE* stream) {
 }
 
 bool ImportHistory(std::FILE* stream) {
-  CComThread com;
+  CComSession com;
   CComRef<IUrlHistoryStg> history;
   if (FAILED(CoCreateInstance(kUrlHistoryClass, NULL, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-                              kUrlHistoryStore, history.Receive())))
+                              kUrlHistoryStore, history.ReceiveVoid())))
     return false;
   std::string token;
   for (TokenRead read; (read = ReadToken(stream, token, kMaxToken)) != TokenRead::End;) {

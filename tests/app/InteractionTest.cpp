@@ -180,4 +180,15 @@ TEST(SystemOperations, ProvideTheShellFolderFunction) {
   EXPECT_EQ(nullptr, GetFolderPathFunction());
 }
 
+TEST(SystemOperations, HoldOneLogFileAndLetItGoWhenClosed) {
+  CTemporaryFolder temp;
+  EXPECT_TRUE(OpenSystemOperations());
+  EXPECT_TRUE(OpenSystemOperations());
+  WriteLog("twice opened");
+  // An open log can't be deleted; once closed, nothing may still hold it.
+  EXPECT_FALSE(DeleteFileA(LogFilePath().c_str()));
+  CloseSystemOperations();
+  EXPECT_TRUE(DeleteFileA(LogFilePath().c_str())) << "a log handle was left open";
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Flags.h"
@@ -364,6 +365,63 @@ TEST(RunningProgramWindows, CollectsTheVisibleTopLevelWindowsOfOneProcessUpToCap
   EXPECT_TRUE(plain.Add(*visible.begin())) << "a full list lets the enumeration go on";
   EXPECT_EQ(1u, plain.Count());
   EXPECT_EQ(hidden, plain.Next());
+}
+
+// --- The owners the walk loads its libraries and opens its handles with ---
+
+// A file opened without sharing, so that a second open tells whether the
+// first handle is still held.
+HANDLE OpenUnshared(const std::string& path) {
+  return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                     FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+bool HeldOpen(const std::string& path) { return !CHandle(OpenUnshared(path)).Valid(); }
+
+TEST(HandleOwners, AMovedHandleIsClosedOnlyByItsNewOwner) {
+  CTemporaryFolder temp;
+  const std::string first = temp.Path() + "first.bin";
+  const std::string second = temp.Path() + "second.bin";
+  CHandle owner;
+  {
+    CHandle source(OpenUnshared(first));
+    ASSERT_TRUE(source.Valid());
+    owner = std::move(source);
+    EXPECT_FALSE(source.Valid());
+  }
+  EXPECT_TRUE(HeldOpen(first)) << "the moved-from owner closed the handle";
+
+  owner.Reset(OpenUnshared(second));
+  EXPECT_FALSE(HeldOpen(first)) << "Reset kept the old handle open";
+  EXPECT_TRUE(HeldOpen(second));
+
+  HANDLE released = owner.Release();
+  EXPECT_FALSE(owner.Valid());
+  EXPECT_TRUE(HeldOpen(second)) << "Release closed the handle it handed out";
+  CloseHandle(released);
+}
+
+TEST(HandleOwners, ALibraryStaysLoadedUntilItsLastOwnerGoes) {
+  // A small system library nothing else in this program loads.
+  const char kName[] = "lz32.dll";
+  if (GetModuleHandleA(kName) != NULL) GTEST_SKIP() << kName << " is loaded already";
+  CLibrary owner;
+  {
+    CLibrary library(kName);
+    ASSERT_NE(HMODULE(NULL), library.Get());
+    EXPECT_NE(nullptr, library.Find<FARPROC>("LZOpenFileA"));
+    EXPECT_EQ(nullptr, library.Find<FARPROC>("QuillmarkNoSuchEntry"));
+    owner = std::move(library);
+  }
+  EXPECT_NE(HMODULE(NULL), GetModuleHandleA(kName)) << "the moved-from owner freed it";
+  owner.Reset();
+  EXPECT_EQ(HMODULE(NULL), GetModuleHandleA(kName));
+
+  CLibrary missing("quillmark-no-such-library.dll");
+  EXPECT_EQ(nullptr, missing.Find<FARPROC>("LZOpenFileA"));
+  CLibrary none(nullptr);
+  EXPECT_EQ(HMODULE(NULL), none.Get());
+  EXPECT_FALSE(none.Load("quillmark-no-such-library.dll"));
 }
 
 }  // namespace

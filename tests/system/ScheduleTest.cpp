@@ -7,9 +7,12 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <utility>
 
 #include "app/Startup.h"
+#include "base/ComHandle.h"
 #include "base/Flags.h"
+#include "base/Win32Handle.h"
 #include "catalogue/CatalogueEntry.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
@@ -56,43 +59,36 @@ struct StoredTask {
 // The task as the Task Scheduler has it stored, read through its own
 // interfaces; nothing when it can't be opened.
 std::optional<StoredTask> ReadStoredTask(const std::string& name) {
-  if (FAILED(CoInitialize(NULL))) return std::nullopt;
-  std::optional<StoredTask> stored;
-  ITaskScheduler* scheduler = nullptr;
-  ITask* task = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_CTaskScheduler, NULL, CLSCTX_INPROC_SERVER,
-                                 IID_ITaskScheduler, reinterpret_cast<void**>(&scheduler))) &&
-      SUCCEEDED(scheduler->Activate(Wide(name).c_str(), IID_ITask,
-                                    reinterpret_cast<IUnknown**>(&task)))) {
-    stored.emplace();
-    stored->application = TakeText([&](wchar_t** text) { return task->GetApplicationName(text); });
-    stored->parameters = TakeText([&](wchar_t** text) { return task->GetParameters(text); });
-    stored->workingDirectory =
-        TakeText([&](wchar_t** text) { return task->GetWorkingDirectory(text); });
-    stored->comment = TakeText([&](wchar_t** text) { return task->GetComment(text); });
-    task->GetTriggerCount(&stored->triggers);
-    ITaskTrigger* trigger = nullptr;
-    if (stored->triggers > 0 && SUCCEEDED(task->GetTrigger(0, &trigger))) {
-      stored->trigger.cbTriggerSize = sizeof stored->trigger;
-      trigger->GetTrigger(&stored->trigger);
-      trigger->Release();
-    }
-    task->Release();
+  CComSession com;
+  if (!com.Ready()) return std::nullopt;
+  CComRef<ITaskScheduler> scheduler;
+  CComRef<ITask> task;
+  if (FAILED(CoCreateInstance(CLSID_CTaskScheduler, NULL, CLSCTX_INPROC_SERVER,
+                              IID_ITaskScheduler, scheduler.ReceiveVoid())) ||
+      FAILED(scheduler->Activate(Wide(name).c_str(), IID_ITask, task.ReceiveUnknown())))
+    return std::nullopt;
+  StoredTask stored;
+  stored.application = TakeText([&](wchar_t** text) { return task->GetApplicationName(text); });
+  stored.parameters = TakeText([&](wchar_t** text) { return task->GetParameters(text); });
+  stored.workingDirectory =
+      TakeText([&](wchar_t** text) { return task->GetWorkingDirectory(text); });
+  stored.comment = TakeText([&](wchar_t** text) { return task->GetComment(text); });
+  task->GetTriggerCount(&stored.triggers);
+  CComRef<ITaskTrigger> trigger;
+  if (stored.triggers > 0 && SUCCEEDED(task->GetTrigger(0, trigger.Receive()))) {
+    stored.trigger.cbTriggerSize = sizeof stored.trigger;
+    trigger->GetTrigger(&stored.trigger);
   }
-  if (scheduler != nullptr) scheduler->Release();
-  CoUninitialize();
   return stored;
 }
 
 void DeleteStoredTask(const std::string& name) {
-  if (FAILED(CoInitialize(NULL))) return;
-  ITaskScheduler* scheduler = nullptr;
+  CComSession com;
+  if (!com.Ready()) return;
+  CComRef<ITaskScheduler> scheduler;
   if (SUCCEEDED(CoCreateInstance(CLSID_CTaskScheduler, NULL, CLSCTX_INPROC_SERVER,
-                                 IID_ITaskScheduler, reinterpret_cast<void**>(&scheduler)))) {
+                                 IID_ITaskScheduler, scheduler.ReceiveVoid())))
     scheduler->Delete(Wide(name).c_str());
-    scheduler->Release();
-  }
-  CoUninitialize();
 }
 
 // Where the Task Scheduler keeps a task.
@@ -110,13 +106,11 @@ DWORD TaskFileSize(const std::string& name) {
 
 // How many task files the Task Scheduler keeps under names starting so.
 int StoredTaskFiles(const std::string& namePrefix) {
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA(TaskFile(namePrefix + "*").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return 0;
+  CFind find(TaskFile(namePrefix + "*"));
+  if (!find.Valid()) return 0;
   int count = 0;
   do ++count;
-  while (FindNextFileA(find, &found));
-  FindClose(find);
+  while (find.Next());
   return count;
 }
 
@@ -151,15 +145,74 @@ std::string ScheduleValue(const char* name) {
   return ReadRegistryValue(std::string(kScheduleKey) + "\\" + name).value_or("<missing>");
 }
 
+// ------------------------------------------------------------ COM owners
+
+// Counts its references instead of freeing itself.
+class CCountedObject : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references; }
+  ULONG references = 1;
+};
+
+TEST(ComOwners, EachReferenceIsReleasedOnceByItsLastOwner) {
+  CCountedObject first, second;
+  {
+    CComRef<IUnknown> source(&first);
+    CComRef<IUnknown> owner(std::move(source));
+    EXPECT_EQ(nullptr, source.Get());
+    EXPECT_EQ(1u, first.references) << "the move released the reference";
+    owner.Reset(&second);
+    EXPECT_EQ(0u, first.references);
+
+    IUnknown* handedOut = owner.Release();
+    EXPECT_EQ(&second, handedOut);
+    EXPECT_EQ(1u, second.references) << "Release released the reference it handed out";
+    owner.Reset(handedOut);
+    IUnknown** slot = owner.ReceiveUnknown();
+    EXPECT_EQ(0u, second.references) << "receiving kept the old reference";
+    EXPECT_EQ(nullptr, *slot);
+    first.AddRef();  // as a function handing out an interface does
+    *slot = &first;
+  }
+  EXPECT_EQ(0u, first.references);
+  EXPECT_EQ(0u, second.references);
+}
+
+// On a thread of its own, so that the apartment it joins is known.
+DWORD WINAPI SessionInsideTheMultithreadedApartment(LPVOID result) {
+  HRESULT& outcome = *static_cast<HRESULT*>(result);
+  if (FAILED(CoInitializeEx(NULL, COINIT_MULTITHREADED))) return 0;
+  {
+    CComSession session;
+    EXPECT_FALSE(session.Ready());
+  }
+  // Still in the apartment: joining again answers S_FALSE, not S_OK.
+  outcome = CoInitializeEx(NULL, COINIT_MULTITHREADED);
+  if (SUCCEEDED(outcome)) CoUninitialize();
+  CoUninitialize();
+  return 0;
+}
+
+TEST(ComOwners, ASessionRefusedOnThisThreadLeavesItsApartmentAlone) {
+  HRESULT outcome = E_UNEXPECTED;
+  CHandle thread(CreateThread(NULL, 0, SessionInsideTheMultithreadedApartment, &outcome, 0, NULL));
+  ASSERT_TRUE(thread.Valid());
+  WaitForSingleObject(thread.Get(), INFINITE);
+  EXPECT_EQ(S_FALSE, outcome);
+}
+
 // ------------------------------------------------------------ the service
 
 DWORD SchedulerServiceState() {
-  SC_HANDLE manager = OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT);
-  SC_HANDLE service = OpenServiceA(manager, "Schedule", SERVICE_QUERY_STATUS);
+  CServiceHandle manager(OpenSCManagerA(NULL, NULL, SC_MANAGER_CONNECT));
+  CServiceHandle service(OpenServiceA(manager.Get(), "Schedule", SERVICE_QUERY_STATUS));
   SERVICE_STATUS status = {};
-  QueryServiceStatus(service, &status);
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
+  QueryServiceStatus(service.Get(), &status);
   return status.dwCurrentState;
 }
 
