@@ -12,6 +12,7 @@
 #include "base/Flags.h"
 #include "base/Interaction.h"
 #include "base/Settings.h"
+#include "base/SystemPaths.h"
 #include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
@@ -89,10 +90,8 @@ void RemoveFailedSet(CDiskObject& disk, const std::string& folder,
 // A folder of the run's own inside the temporary folder, for the settings
 // and registry files of a packed set.
 std::optional<std::string> MakeWorkingFolder() {
-  char temp[MAX_PATH + 1];
-  DWORD length = GetTempPathA(sizeof temp, temp);
-  if (length == 0 || length >= sizeof temp) return std::nullopt;
-  std::string base(temp, length);
+  std::string base = TemporaryFolder();
+  if (base.empty()) return std::nullopt;
   if (base.back() != '\\') base += '\\';
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     std::string folder = base + "QMRestore-" + std::to_string(GetCurrentProcessId()) + "-" +

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "base/Flags.h"
+#include "base/SystemPaths.h"
 #include "base/Win32Handle.h"
 
 namespace {
@@ -80,17 +81,6 @@ const Question kOkCancel = {"\n([O]k/[C]ancel)\n", "oc", kOkCancelAnswers, IDOK,
 const Question kYesNo = {"\n([Y]es/[N]o)\n", "yn", kYesNoAnswers, IDYES, IDNO};
 const Question kAbortRetryIgnore = {"\n([A]bort/[R]etry/[I]gnore)\n", "ari",
                                     kAbortRetryIgnoreAnswers, IDIGNORE, IDABORT};
-
-std::string TemporaryFolder() {
-  char buffer[MAX_PATH + 1];
-  DWORD length = GetTempPathA(sizeof buffer, buffer);
-  if (length == 0) return std::string();
-  if (length < sizeof buffer) return std::string(buffer, length);
-  std::string longer(length, '\0');
-  length = GetTempPathA(length + 1, &longer[0]);
-  longer.resize(length);
-  return longer;
-}
 
 }  // namespace
 

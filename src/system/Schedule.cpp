@@ -11,6 +11,7 @@
 #include "base/Flags.h"
 #include "base/Interaction.h"
 #include "base/Settings.h"
+#include "base/SystemPaths.h"
 #include "base/Win32Handle.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
@@ -170,13 +171,6 @@ void ShowError(HWND owner, const char* text) {
   Ask(owner, text, kCaption, MB_OK | MB_ICONSTOP);
 }
 
-std::optional<std::string> ProgramPath() {
-  char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
-  if (length == 0 || length >= sizeof path) return std::nullopt;
-  return std::string(path, length);
-}
-
 std::string TwoDigits(WORD number) {
   char text[8];
   std::snprintf(text, sizeof text, "%02u", static_cast<unsigned>(number));
@@ -314,7 +308,7 @@ ScheduleOutcome SetUpSchedule(HWND owner, const ScheduleRequest& request,
   }
 
   ScheduledTask task;
-  std::optional<std::string> program = ProgramPath();
+  std::string program = ProgramPath();
   std::optional<std::string> logonName = LogonName();
   task.name = ScheduledTaskName(logonName);
   if (logonName) {
@@ -323,7 +317,7 @@ ScheduleOutcome SetUpSchedule(HWND owner, const ScheduleRequest& request,
     task.account = *logonName;
     task.password = *password;
   }
-  task.application = program.value_or("");
+  task.application = program;
   task.parameters = kScheduledTaskParameters;
   if (request.closePrograms) task.parameters += kCloseProgramsSwitch;
   task.workingDirectory = StartDirectory();
@@ -333,7 +327,7 @@ ScheduleOutcome SetUpSchedule(HWND owner, const ScheduleRequest& request,
   GetLocalTime(&start);
   // A task without its program would start nothing; and settings that
   // couldn't be stored would leave the task running the previous backup.
-  if (!program || !CreateScheduledTask(task, start) || !WriteScheduleSettings(request.settings)) {
+  if (program.empty() || !CreateScheduledTask(task, start) || !WriteScheduleSettings(request.settings)) {
     ShowError(owner, kCouldntCreateTask);
     return ScheduleOutcome::StayOnPage;
   }

@@ -16,6 +16,9 @@
 #include "base/ComHandle.h"
 #include "base/Flags.h"
 #include "base/Interaction.h"
+#include "base/Settings.h"
+#include "base/SystemPaths.h"
+#include "base/Text.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/RegistryKey.h"
 #include "storage/Archive.h"
@@ -81,18 +84,8 @@ const char kLogStoreWithoutFile[] = "Mail store left out: the profile names no f
 
 // ------------------------------------------------------------ small helpers
 
-bool EqualNoCase(const std::string& text, const char* name) {
-  return lstrcmpiA(text.c_str(), name) == 0;
-}
-
 bool StartsWith(const std::string& text, const char* prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-    text.replace(at, from.size(), to);
-  return text;
 }
 
 std::string BlanksToEscapes(const std::string& text) { return ReplaceAll(text, " ", "%20"); }
@@ -103,16 +96,16 @@ std::string Shortened(const std::string& text) {
   return text.size() <= kMaxAddress ? text : text.substr(0, kMaxAddress) + "...";
 }
 
-enum class ItemKind { Cookies, History, Outlook, LoadRegAtStartup, Unknown };
+enum class SpecialKind { Cookies, History, Outlook, LoadRegAtStartup, Unknown };
 
-ItemKind KindOf(const std::string& path) {
-  if (EqualNoCase(path, kCookiesPath)) return ItemKind::Cookies;
-  if (EqualNoCase(path, kHistoryPath)) return ItemKind::History;
-  if (EqualNoCase(path, kLoadRegAtStartupPath)) return ItemKind::LoadRegAtStartup;
+SpecialKind SpecialKindOf(const std::string& path) {
+  if (EqualNoCase(path, kCookiesPath)) return SpecialKind::Cookies;
+  if (EqualNoCase(path, kHistoryPath)) return SpecialKind::History;
+  if (EqualNoCase(path, kLoadRegAtStartupPath)) return SpecialKind::LoadRegAtStartup;
   const size_t prefix = std::strlen(kOutlookPrefix);
   if (path.size() >= prefix && EqualNoCase(path.substr(0, prefix), kOutlookPrefix))
-    return ItemKind::Outlook;
-  return ItemKind::Unknown;
+    return SpecialKind::Outlook;
+  return SpecialKind::Unknown;
 }
 
 // A text file opened through the C runtime in text mode, closed on every path.
@@ -607,24 +600,6 @@ std::uint64_t MailProfileSize(const std::string& itemPath, CDiskObject& disk) {
 
 // ------------------------------------------------------------ import at the next start
 
-std::string ProgramPath() {
-  std::vector<char> buffer(MAX_PATH);
-  for (;;) {
-    DWORD length = GetModuleFileNameA(NULL, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return std::string();
-    if (length < buffer.size() - 1) return std::string(buffer.data(), length);
-    if (buffer.size() >= 32768) return std::string();
-    buffer.resize(buffer.size() * 2);
-  }
-}
-
-std::string TemporaryFolder() {
-  char buffer[MAX_PATH + 1];
-  DWORD length = GetTempPathA(sizeof buffer, buffer);
-  if (length == 0 || length >= sizeof buffer) return std::string();
-  return std::string(buffer, length);
-}
-
 bool RestoreAtStartup(CDiskObject& disk, const std::string& setFolder,
                       const std::string& itemFolder) {
   SetRebootNeeded(true);
@@ -633,7 +608,7 @@ bool RestoreAtStartup(CDiskObject& disk, const std::string& setFolder,
   // for the whole folder, the entry's file is the one meant.
   std::string dotted = ReplaceAll(itemFolder, "\\", ".");
   size_t last = itemFolder.rfind('\\');
-  if (!disk.FileExists(setFolder + "Registry\\" + dotted + ".xml") && last != std::string::npos)
+  if (!disk.FileExists(setFolder + kRegistryFolder + "\\" + dotted + ".xml") && last != std::string::npos)
     dotted = ReplaceAll(itemFolder.substr(0, last), "\\", ".");
   std::string temporary = TemporaryFolder();
   std::string program = ProgramPath();
@@ -642,7 +617,7 @@ bool RestoreAtStartup(CDiskObject& disk, const std::string& setFolder,
   // The copy must be this set's file: a pending one from an earlier restore
   // would otherwise be kept by the overwrite policy.
   if (disk.FileExists(copy)) disk.RemoveFile(copy);
-  if (!disk.CopyFileAs(setFolder + "Registry\\" + dotted + ".xml", copy)) return false;
+  if (!disk.CopyFileAs(setFolder + kRegistryFolder + "\\" + dotted + ".xml", copy)) return false;
 
   // The program's path is quoted, or a path with blanks would start another
   // program (or none).
@@ -661,18 +636,18 @@ bool RestoreAtStartup(CDiskObject& disk, const std::string& setFolder,
 
 bool BackupSpecialItem(const std::string& itemPath, ArchiveWriter& archive, CDiskObject& disk,
                        bool packed, const std::string& setFolder, const std::string& itemFolder) {
-  switch (KindOf(itemPath)) {
-    case ItemKind::Cookies:
+  switch (SpecialKindOf(itemPath)) {
+    case SpecialKind::Cookies:
       return BackupCacheItem(ExportCookies, kCookiesFile, archive, disk, packed, setFolder,
                              itemFolder);
-    case ItemKind::History:
+    case SpecialKind::History:
       return BackupCacheItem(ExportHistory, kHistoryFile, archive, disk, packed, setFolder,
                              itemFolder);
-    case ItemKind::Outlook:
+    case SpecialKind::Outlook:
       return BackupMailProfile(itemPath, archive, disk, packed, setFolder, itemFolder);
-    case ItemKind::LoadRegAtStartup:
+    case SpecialKind::LoadRegAtStartup:
       return true;  // its registry file is written like any other item's
-    case ItemKind::Unknown:
+    case SpecialKind::Unknown:
       break;
   }
   return false;
@@ -680,35 +655,35 @@ bool BackupSpecialItem(const std::string& itemPath, ArchiveWriter& archive, CDis
 
 bool RestoreSpecialItem(const std::string& itemPath, ArchiveReader& archive, CDiskObject& disk,
                         bool packed, const std::string& setFolder, const std::string& itemFolder) {
-  switch (KindOf(itemPath)) {
-    case ItemKind::Cookies:
+  switch (SpecialKindOf(itemPath)) {
+    case SpecialKind::Cookies:
       return RestoreCacheItem(ImportCookies, kCookiesFile, archive, disk, packed, setFolder,
                               itemFolder);
-    case ItemKind::History:
+    case SpecialKind::History:
       return RestoreCacheItem(ImportHistory, kHistoryFile, archive, disk, packed, setFolder,
                               itemFolder);
-    case ItemKind::Outlook:
+    case SpecialKind::Outlook:
       return RestoreMailProfile(itemPath, archive, disk, packed, setFolder, itemFolder);
-    case ItemKind::LoadRegAtStartup:
+    case SpecialKind::LoadRegAtStartup:
       return RestoreAtStartup(disk, setFolder, itemFolder);
-    case ItemKind::Unknown:
+    case SpecialKind::Unknown:
       break;
   }
   return false;
 }
 
 std::uint64_t SpecialItemSize(const std::string& itemPath, CDiskObject& disk) {
-  switch (KindOf(itemPath)) {
-    case ItemKind::Cookies:
+  switch (SpecialKindOf(itemPath)) {
+    case SpecialKind::Cookies:
       return 64000;
-    case ItemKind::History: {
+    case SpecialKind::History: {
       std::optional<std::string> folder = GetSpecialFolder("History");
       return folder ? disk.FolderSize(*folder, true) : 0;
     }
-    case ItemKind::Outlook:
+    case SpecialKind::Outlook:
       return MailProfileSize(itemPath, disk);
-    case ItemKind::LoadRegAtStartup:
-    case ItemKind::Unknown:
+    case SpecialKind::LoadRegAtStartup:
+    case SpecialKind::Unknown:
       break;
   }
   return 0;
