@@ -124,11 +124,11 @@ int Ask(HWND owner, const std::string& text, const std::string& caption, UINT st
 
   PrintMessage(text);
   const Question* question = nullptr;
-  if (style & 1) {
+  if (style & MB_OKCANCEL) {
     question = &kOkCancel;
-  } else if (style & 4) {
+  } else if (style & MB_YESNO) {
     question = &kYesNo;
-  } else if (style & 2) {
+  } else if (style & MB_ABORTRETRYIGNORE) {
     question = &kAbortRetryIgnore;
   }
   if (question == nullptr) {

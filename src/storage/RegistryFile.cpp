@@ -262,60 +262,83 @@ bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std:
   return written;
 }
 
+namespace {
+
+// One reading of a registry key file into the registry: the open Key
+// levels and the Value being collected.
+class CRegistryImport {
+ public:
+  // False once a key can neither be opened nor made: the import stops.
+  bool Token(XmlReader& reader) {
+    std::string element;
+    reader.GetName(element);
+    switch (reader.GetTokenType()) {
+      case XmlTokenType::StartElement:
+        StartElement(element);
+        break;
+      case XmlTokenType::Attribute: {
+        std::string name, text;
+        reader.GetAttribute(name, text);
+        Attribute(element, UnescapeXml(name), UnescapeXml(text));
+        break;
+      }
+      case XmlTokenType::EndElement:
+        EndElement(UnescapeXml(element));
+        break;
+      default:
+        break;
+    }
+    return m_ok;
+  }
+
+ private:
+  void StartElement(const std::string& element) {
+    if (SameName(element, "Key")) m_openKeys.push_back(false);
+    if (SameName(element, "Value")) m_value.Clear();
+  }
+
+  void Attribute(const std::string& element, const std::string& name, const std::string& text) {
+    if (SameName(element, "Key") && SameName(name, "Name")) {
+      if (m_openKeys.empty() || m_openKeys.back()) return;
+      m_openKeys.back() = true;
+      m_stack.push_back({text, CRegKey()});
+      CRegKey key;
+      if (OpenOrCreateKeyPath(m_stack, key) == NULL) m_ok = false;
+      m_stack.back().key = std::move(key);
+    } else if (SameName(element, "Value")) {
+      CollectValueAttribute(m_value, name, text);
+    }
+  }
+
+  void EndElement(const std::string& element) {
+    if (SameName(element, "Key") && !m_openKeys.empty()) {
+      if (m_openKeys.back() && !m_stack.empty()) m_stack.pop_back();
+      m_openKeys.pop_back();
+    } else if (SameName(element, "Value") && !m_stack.empty()) {
+      ImportValue(m_stack.back().key.Get(), m_value, m_folders);
+      m_value.Clear();
+    }
+  }
+
+  CPlaceholderFolders m_folders;
+  std::vector<ImportKeyEntry> m_stack;
+  // One flag per open Key element: whether its Name pushed a level. A Key
+  // without a Name, or with a second Name, must not shift the levels.
+  std::vector<bool> m_openKeys;
+  ImportValueEntry m_value;
+  bool m_ok = true;
+};
+
+}  // namespace
+
 bool ImportRegistryFile(const std::string& xmlFile) {
   XmlReader reader;
   reader.SetShowErrors(true);
   if (!reader.Open(xmlFile)) return false;
   XmlErrorSink previousSink = SetXmlErrorSink(ShowImportProblem);
-
-  CPlaceholderFolders folders;
+  CRegistryImport import;
   bool result = true;
-  std::vector<ImportKeyEntry> stack;
-  // One flag per open Key element: whether its Name pushed a level. A Key
-  // without a Name, or with a second Name, must not shift the levels.
-  std::vector<bool> openKeys;
-  ImportValueEntry value;
-  std::string element;
-  while (result && reader.Next()) {
-    switch (reader.GetTokenType()) {
-      case XmlTokenType::StartElement:
-        reader.GetName(element);
-        if (SameName(element, "Key")) openKeys.push_back(false);
-        if (SameName(element, "Value")) value.Clear();
-        break;
-      case XmlTokenType::Attribute: {
-        std::string name, text;
-        reader.GetAttribute(name, text);
-        name = UnescapeXml(name);
-        text = UnescapeXml(text);
-        reader.GetName(element);
-        if (SameName(element, "Key") && SameName(name, "Name")) {
-          if (openKeys.empty() || openKeys.back()) break;
-          openKeys.back() = true;
-          stack.push_back({text, CRegKey()});
-          CRegKey key;
-          if (OpenOrCreateKeyPath(stack, key) == NULL) result = false;
-          stack.back().key = std::move(key);
-        } else if (SameName(element, "Value")) {
-          CollectValueAttribute(value, name, text);
-        }
-        break;
-      }
-      case XmlTokenType::EndElement:
-        reader.GetName(element);
-        element = UnescapeXml(element);
-        if (SameName(element, "Key") && !openKeys.empty()) {
-          if (openKeys.back() && !stack.empty()) stack.pop_back();
-          openKeys.pop_back();
-        } else if (SameName(element, "Value") && !stack.empty()) {
-          ImportValue(stack.back().key.Get(), value, folders);
-          value.Clear();
-        }
-        break;
-      default:
-        break;
-    }
-  }
+  while (result && reader.Next()) result = import.Token(reader);
   // A damaged file was imported only in part: that is no success, or the
   // console would go on to delete the only copy.
   if (!reader.GetError().empty()) result = false;
