@@ -442,7 +442,6 @@ int Backup(const std::string& path, const std::string& setFolder, bool pack) {
   CDiskObject disk(true, NULL);
   if (!disk.CreateFolderTree(set + "Registry\\")) Fail("can't create " + set);
   CConsoleRunCallback front;
-  PackCancel = false;
 
   double start = Now();
   ArchiveWriter archive;
@@ -476,7 +475,6 @@ int Restore(const std::string& setFolder, const std::string& temp) {
   bool packed = !disk.FileExists(set + "restore.xml");
   std::string folder = packed ? WithSlash(temp) + "QmEngineBenchWork\\" : set;
   CConsoleRunCallback front;
-  UnpackCancel = false;
 
   double start = Now();
   if (packed) {

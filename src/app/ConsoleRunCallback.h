@@ -2,10 +2,10 @@
 // entries started in the window title, questions answered by keys.
 #pragma once
 
-#include <atomic>
 #include <string>
 
 #include "base/RunCallback.h"
+#include "base/StopRequest.h"
 
 class CConsoleRunCallback : public IRunCallback {
  public:
@@ -14,18 +14,20 @@ class CConsoleRunCallback : public IRunCallback {
 
   void StartEntry(const std::string& dottedPath, int number, int total) override;
   void SetCurrentPath(const std::string&) override {}
-  bool ShouldStop() override { return m_stop; }
+  bool ShouldStop() override { return m_stop.Requested(); }
   bool AskOverwrite(const std::string& path, OverwriteAnswer& answer) override;
   bool GetArchivePassword(const std::string& entryName, std::string& password) override;
   void ShowFatalError(const std::string& text) override;
 
   // From any thread: the run stops at its next check.
-  void RequestStop() { m_stop = true; }
+  void RequestStop() { m_stop.Request(); }
+  // The run's one stop request, for its file system object and archive.
+  CStopRequest& Stop() { return m_stop; }
 
  private:
   void ReadTitle();
 
-  std::atomic<bool> m_stop{false};
+  CStopRequest m_stop;
   std::string m_password;
   std::string m_title;
   bool m_haveTitle = false;

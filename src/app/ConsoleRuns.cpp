@@ -134,7 +134,9 @@ RunOutcome Outcome(bool succeeded) {
 RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, bool passwordGiven,
                             const std::string& password) {
   ResetItemErrors();
+  CConsoleRunCallback front;
   CDiskObject disk(true, NULL);
+  disk.SetStopRequest(front.Stop());
   Catalogue catalogue(CDiskObject::JoinPath(StartDirectory(), kCatalogueFile));
   if (!catalogue.Evaluate()) {
     PrintMessage(kOpenBackupSettings);
@@ -149,6 +151,7 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
 
   std::string folder = NormaliseFolder(path);
   ArchiveWriter archive;
+  archive.SetStopRequest(front.Stop());
   std::optional<std::vector<std::string>> namesBefore;
   if (IsFolder(folder)) {
     if (Ask(NULL, kFolderExists, kCaption, MB_YESNO) != IDYES) return RunOutcome::Failed;
@@ -175,9 +178,7 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
     built = *buildPath;
   }
 
-  PackCancel = false;
-  CConsoleRunCallback run;
-  bool succeeded = RunBackup(disk, archive, compress, folder, catalogue, run, true);
+  bool succeeded = RunBackup(disk, archive, compress, folder, catalogue, front, true);
   if (compress) {
     // An archive without its directory can't be read back: the set is lost.
     if (!archive.Close()) {
@@ -186,7 +187,7 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
     }
     disk.RemoveFolderTree(folder + kRegistryFolder + "\\");
   }
-  succeeded = succeeded && !disk.Cancelled() && !PackCancel;
+  succeeded = succeeded && !front.ShouldStop();
   if (succeeded && compress) succeeded = PutArchiveInPlace(built, folder);
   if (!succeeded) RemoveFailedSet(disk, folder, namesBefore);
   return Outcome(succeeded);
@@ -196,8 +197,10 @@ RunOutcome RunConsoleRestore(const std::string& path, const std::string& passwor
   ResetItemErrors();
   CConsoleRunCallback front(password);
   CDiskObject disk(true, NULL);
+  disk.SetStopRequest(front.Stop());
   disk.SetOverwriteQuestion(&AskOverwriteThroughRun, &front);
   ArchiveReader archive;
+  archive.SetStopRequest(front.Stop());
   archive.SetOverwriteQuestion(&AskOverwriteThroughRun, &front);
   archive.SetPasswordQuestion(&ArchivePasswordThroughRun, &front);
 
@@ -244,9 +247,7 @@ RunOutcome RunConsoleRestore(const std::string& path, const std::string& passwor
     if (!missing.empty()) Ask(NULL, kNotFound + missing, kCaption, MB_OK | MB_ICONWARNING);
 
     CheckRunningPrograms(catalogue);
-    UnpackCancel = false;
-    return RunRestore(disk, archive, packed, setFolder, catalogue, front) && !disk.Cancelled() &&
-           !UnpackCancel;
+    return RunRestore(disk, archive, packed, setFolder, catalogue, front) && !front.ShouldStop();
   };
   bool succeeded = run();
 

@@ -48,7 +48,7 @@ class CBackupRun {
   bool Run();
 
  private:
-  bool Stopped() const { return StopRequested(m_callback, m_disk, PackCancel); }
+  bool Stopped() const { return StopRequested(m_callback, m_disk, m_archive.StopRequested()); }
   void BackupEntry(CatalogueEntry& entry);
   void BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter& registryFile,
                   bool& registryFileCreated);
@@ -240,9 +240,9 @@ void CBackupRun::Finish() {
   m_archive.ClearFailedFiles();
   if ((!m_archive.AddFolder(m_setFolder + kRegistryFolder, kRegistryFolder, false) ||
        !m_archive.FailedFiles().empty()) &&
-      !PackCancel)
+      !m_archive.StopRequested())
     throw CFatalError(kPackRegistry);
-  if (m_writeRestoreSettings && !m_archive.AddFileAs(settings, std::string()) && !PackCancel)
+  if (m_writeRestoreSettings && !m_archive.AddFileAs(settings, std::string()) && !m_archive.StopRequested())
     throw CFatalError(kPackRestoreSettings);
   m_disk.RemoveFolderTree(m_setFolder + kRegistryFolder);
   m_disk.RemoveFile(settings);

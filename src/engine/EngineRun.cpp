@@ -51,9 +51,8 @@ void CRunProgress::StartEntry(const std::string& dottedPath) {
   m_callback.StartEntry(dottedPath, ++m_started, m_selected);
 }
 
-bool StopRequested(IRunCallback& callback, const CDiskObject& disk,
-                   const std::atomic<bool>& archiveCancel) {
-  return callback.ShouldStop() || disk.Cancelled() || archiveCancel;
+bool StopRequested(IRunCallback& callback, const CDiskObject& disk, bool archiveStopped) {
+  return callback.ShouldStop() || disk.Cancelled() || archiveStopped;
 }
 
 ItemKind KindOf(const std::string& path) {

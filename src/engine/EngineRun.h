@@ -41,10 +41,10 @@ class CRunProgress {
   int m_started = 0;
 };
 
-// Whether the run has been asked to stop (by the front end, an Abort or
-// Cancel in the file system, or the archive's cancel).
-bool StopRequested(IRunCallback& callback, const CDiskObject& disk,
-                   const std::atomic<bool>& archiveCancel);
+// Whether the run has been asked to stop: by the front end, or by an Abort
+// in the file system or the archive (which share the front end's request
+// when it gave them one).
+bool StopRequested(IRunCallback& callback, const CDiskObject& disk, bool archiveStopped);
 
 enum class ItemKind { Registry, RegistryNamed, Special, Folder, FolderFiles, File };
 ItemKind KindOf(const std::string& path);

@@ -38,7 +38,7 @@ class CRestoreRun {
   void Run();
 
  private:
-  bool Stopped() const { return StopRequested(m_callback, m_disk, UnpackCancel); }
+  bool Stopped() const { return StopRequested(m_callback, m_disk, m_archive.StopRequested()); }
   void RestoreEntry(CatalogueEntry& entry);
   void RestoreItem(CatalogueEntry& entry, std::string& item);
   bool RestoreFile(const std::string& stored, const std::string& destination);

@@ -9,8 +9,6 @@
 #include "base/Text.h"
 #include "system/Reboot.h"
 
-std::atomic<bool> PackCancel{false};
-std::atomic<bool> UnpackCancel{false};
 
 // The texts users see. Keep them as they are.
 const char kSelectionOver2GB[] =
@@ -221,13 +219,13 @@ bool ArchiveWriter::AddFolder(const std::string& folder, const std::string& arch
   CFind find(path + "*.*");
   if (!find.Valid()) return true;
   do {
-    if (PackCancel) break;  // every further add would fail anyway
+    if (StopRequested()) break;  // every further add would fail anyway
     std::string name = find.Name();
     // Only the folder's own entries; ".purple" and the like are user data.
     if (name.empty() || name == "." || name == "..") continue;
     if (!find.IsFolder()) {
       // A file gone since the listing leaves no error text and isn't missed.
-      if (!AddFileAs(path + name, archiveFolder) && !PackCancel && !m_errorText.empty())
+      if (!AddFileAs(path + name, archiveFolder) && !StopRequested() && !m_errorText.empty())
         m_failedFiles.push_back({path + name, m_errorText});
       continue;
     }
@@ -245,7 +243,7 @@ bool ArchiveWriter::AddFolder(const std::string& folder, const std::string& arch
 bool ArchiveWriter::OpenSource(const std::string& path, CHandle& handle) {
   for (;;) {
     handle.Reset();
-    if (PackCancel) return false;
+    if (StopRequested()) return false;
     handle.Reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL));
     if (handle.Valid()) return true;
@@ -255,7 +253,7 @@ bool ArchiveWriter::OpenSource(const std::string& path, CHandle& handle) {
     int answer = Ask(m_owner, kCouldntOpen + m_errorText + "\n" + path, kFileOpenError,
                      MB_ABORTRETRYIGNORE | MB_ICONERROR);
     if (answer == IDRETRY) continue;
-    if (answer != IDIGNORE) PackCancel = true;
+    if (answer != IDIGNORE) m_stop->Request();
     return false;
   }
 }
@@ -308,7 +306,7 @@ bool ArchiveWriter::WriteEntryData(HANDLE file, bool honourCancel) {
   m_block.resize(kPackBlock);
   bool ok = true;
   for (;;) {
-    if (honourCancel && PackCancel) break;
+    if (honourCancel && StopRequested()) break;
     DWORD got = 0;
     if (!ReadFile(file, m_block.data(), kPackBlock, &got, NULL)) {
       m_errorText = SystemMessage(GetLastError());
@@ -350,7 +348,7 @@ bool ArchiveWriter::AddEntry(const std::string& source, const std::string& entry
     return false;
   }
   bool ok = WriteEntryData(file.Get(), honourCancel);
-  if (honourCancel && PackCancel) return false;
+  if (honourCancel && StopRequested()) return false;
   return ok;
 }
 
@@ -553,7 +551,7 @@ bool ArchiveReader::UnpackOverExisting(const ZipEntryInfo& entry, const std::str
     FILETIME universal;
     if (EntryFileTime(entry, universal)) SetFileTime(output.Get(), &universal, NULL, &universal);
   }
-  if (UnpackCancel) return false;
+  if (StopRequested()) return false;
 
   if (state == TargetState::Replace &&
       MoveFileExA(written.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
@@ -580,7 +578,7 @@ bool ArchiveReader::UnpackOverExisting(const ZipEntryInfo& entry, const std::str
 // and a copy that fails or is cancelled is removed again.
 bool ArchiveReader::UnpackToNewFile(const ZipEntryInfo& entry, const std::string& target,
                                     CHandle& output) {
-  bool complete = CopyEntryTo(output.Get(), target) && !UnpackCancel;
+  bool complete = CopyEntryTo(output.Get(), target) && !StopRequested();
   FILETIME universal;
   if (complete && EntryFileTime(entry, universal))
     SetFileTime(output.Get(), &universal, NULL, &universal);
@@ -635,7 +633,7 @@ bool ArchiveReader::CopyEntryTo(HANDLE output, const std::string& target) {
       ok = false;
       break;
     }
-    if (UnpackCancel) {
+    if (StopRequested()) {
       ok = false;
       break;
     }
@@ -683,7 +681,7 @@ std::optional<ArchiveReader::TargetState> ArchiveReader::TargetFailed(const std:
                    MB_ABORTRETRYIGNORE | MB_ICONERROR);
   if (answer == IDRETRY) return std::nullopt;
   if (answer == IDIGNORE) return TargetState::Skip;
-  UnpackCancel = true;
+  m_stop->Request();
   return TargetState::Cancel;
 }
 
@@ -692,7 +690,7 @@ ArchiveReader::TargetState ArchiveReader::PrepareTarget(const std::string& path,
   m_targetError = ERROR_SUCCESS;
   bool replace = false;
   for (;;) {
-    if (UnpackCancel) return TargetState::Cancel;
+    if (StopRequested()) return TargetState::Cancel;
     DWORD error = ERROR_SUCCESS;
     if (!replace) {
       // Most targets of a restore don't exist yet; making the file is then
@@ -716,7 +714,7 @@ ArchiveReader::TargetState ArchiveReader::PrepareTarget(const std::string& path,
           DecideOnExisting(path, m_overwriteMode, m_overwriteQuestion, m_overwriteData);
       if (decision == ExistingTarget::Keep) return TargetState::Skip;
       if (decision == ExistingTarget::Cancel) {
-        UnpackCancel = true;
+        m_stop->Request();
         return TargetState::Cancel;
       }
       replace = true;

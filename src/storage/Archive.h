@@ -17,12 +17,6 @@
 #include "storage/DiskObject.h"
 #include "storage/Zip.h"
 
-// Process-wide stop requests: set by the wizard's Cancel and by an Abort
-// answer, cleared by whoever starts the next run. Read between blocks and
-// between files.
-extern std::atomic<bool> PackCancel;
-extern std::atomic<bool> UnpackCancel;
-
 // Packed sets must stay within this size; the ZIP format's 32-bit offsets
 // make anything beyond it unreliable.
 const std::uint64_t kArchiveSizeLimit = 2147483648ULL;
@@ -77,6 +71,11 @@ class ArchiveWriter {
   void SetProgressLabel(HWND label) { m_progressLabel = label; }
   const std::string& BaseFolder() const { return m_baseFolder; }
 
+  // The run's stop request, read between files and blocks and set by an
+  // Abort answer; without one of the run's, the writer keeps its own.
+  void SetStopRequest(CStopRequest& stop) { m_stop = &stop; }
+  bool StopRequested() const { return m_stop->Requested(); }
+
  private:
   bool AddEntry(const std::string& source, const std::string& entryName, bool honourCancel);
   bool DescribeEntry(const std::string& source, const std::string& entryName,
@@ -95,6 +94,8 @@ class ArchiveWriter {
   std::string m_errorText;
   std::vector<unsigned char> m_block;  // one block of a source file
   std::vector<CFailedFile> m_failedFiles;
+  CStopRequest m_ownStop;
+  CStopRequest* m_stop = &m_ownStop;
 };
 
 // Asked for an encrypted entry's password; false when none is given.
@@ -141,6 +142,10 @@ class ArchiveReader {
   void SetProgressLabel(HWND label) { m_progressLabel = label; }
   void SetOwner(HWND owner) { m_owner = owner; }
 
+  // As for the writer: the run's stop request, or the reader's own.
+  void SetStopRequest(CStopRequest& stop) { m_stop = &stop; }
+  bool StopRequested() const { return m_stop->Requested(); }
+
  private:
   // Fresh: the target didn't exist and was just made, `fresh` holds it.
   // Replace: it exists and may be replaced. InUse: it exists and is open
@@ -179,6 +184,8 @@ class ArchiveReader {
   bool m_rememberFolders = false;
   std::set<std::string> m_madeFolders;
   std::vector<unsigned char> m_block;  // one block of entry data
+  CStopRequest m_ownStop;
+  CStopRequest* m_stop = &m_ownStop;
 };
 
 // Whether an entry name (separators already backslashes) stays inside the

@@ -368,7 +368,7 @@ bool CDiskObject::TryOpen(const std::string& path, bool forWriting, bool replace
 bool CDiskObject::OpenFile(const std::string& path, bool forWriting, CHandle& handle) {
   handle.Reset();
   m_lastOpenError = ERROR_SUCCESS;
-  if (m_cancelled) return false;
+  if (Cancelled()) return false;
 
   bool replace = forWriting && m_overwriteMode == OverwriteYesToAll;
   for (;;) {
@@ -381,7 +381,7 @@ bool CDiskObject::OpenFile(const std::string& path, bool forWriting, CHandle& ha
       ExistingTarget decision = DecideOnExisting(path, m_overwriteMode, m_question, m_questionData);
       if (decision == ExistingTarget::Keep) return true;
       if (decision == ExistingTarget::Cancel) {
-        m_cancelled = true;
+        m_stop->Request();
         return false;
       }
       replace = true;
@@ -402,7 +402,7 @@ bool CDiskObject::OpenFile(const std::string& path, bool forWriting, CHandle& ha
     int answer = Ask(m_owner, m_errorText, kFileOpenError, MB_ABORTRETRYIGNORE | MB_ICONERROR);
     if (answer == IDRETRY) continue;
     if (answer == IDIGNORE) return true;
-    m_cancelled = true;
+    m_stop->Request();
     return false;
   }
 }
@@ -485,7 +485,7 @@ bool CDiskObject::CopyBlocks(HANDLE input, HANDLE output, std::vector<char>& buf
       Ask(m_owner, m_errorText, kFileWriteError, MB_OK | MB_ICONERROR);
       return false;
     }
-    if (got < kBlockSize || m_cancelled) return true;
+    if (got < kBlockSize || Cancelled()) return true;
     if (!ReadFile(input, buffer.data(), kBlockSize, &got, NULL)) {
       SetSystemError(GetLastError(), kReadFrom + source + ".");
       Ask(m_owner, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
@@ -498,7 +498,7 @@ bool CDiskObject::CopyBlocks(HANDLE input, HANDLE output, std::vector<char>& buf
 // replace good data with a fragment.
 bool CDiskObject::PlaceCopy(CopyRoute route, CTempFile& temporary, const std::string& target,
                             DWORD attributes) {
-  if (route != CopyRoute::Direct && m_cancelled) return false;
+  if (route != CopyRoute::Direct && Cancelled()) return false;
   if (route == CopyRoute::AtRestart) {
     SetFileAttributesA(temporary.Path().c_str(), attributes);
     if (!ReplaceOnReboot(temporary.Path(), target)) {
@@ -516,12 +516,12 @@ bool CDiskObject::PlaceCopy(CopyRoute route, CTempFile& temporary, const std::st
     temporary.Keep();
   }
   SetFileAttributesA(target.c_str(), attributes);
-  return !m_cancelled;
+  return !Cancelled();
 }
 
 bool CDiskObject::CopyOneFile(const std::string& source, const std::string& target) {
   m_sourceUnread = false;
-  if (m_cancelled) return false;
+  if (Cancelled()) return false;
   DWORD attributes = GetFileAttributesA(source.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     m_errorText.clear();
@@ -597,7 +597,7 @@ bool CDiskObject::CopyFolderFiles(const std::string& sourceFolder,
   for (const std::string& name : names) {
     ShowProgress(name);
     if (CopyOneFile(from + name, to + name)) continue;
-    if (!m_sourceUnread || m_cancelled) return false;
+    if (!m_sourceUnread || Cancelled()) return false;
     m_failedFiles.push_back({from + name, m_errorText});
   }
   m_errorText.clear();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/Interaction.h"
+#include "base/StopRequest.h"
 #include "base/TempFile.h"
 #include "base/Win32Handle.h"
 
@@ -97,10 +98,17 @@ class CDiskObject {
   bool RemoveFolder(const std::string& folder);
   bool RemoveFolderTree(const std::string& folder);
 
-  // Set by Abort or Cancel, or by another thread to stop a running copy;
-  // the owner clears it before the next run.
-  bool Cancelled() const { return m_cancelled; }
-  void SetCancelled(bool cancelled) { m_cancelled = cancelled; }
+  // The run's stop request: set by Abort or Cancel, or by another thread to
+  // stop a running copy; the owner clears it before the next run. Without
+  // one of the run's, the object keeps its own.
+  bool Cancelled() const { return m_stop->Requested(); }
+  void SetCancelled(bool cancelled) {
+    if (cancelled)
+      m_stop->Request();
+    else
+      m_stop->Clear();
+  }
+  void SetStopRequest(CStopRequest& stop) { m_stop = &stop; }
 
   OverwriteAnswer OverwriteMode() const { return m_overwriteMode; }
   void SetOverwriteMode(OverwriteAnswer mode) { m_overwriteMode = mode; }
@@ -133,7 +141,8 @@ class CDiskObject {
 
   HWND m_owner;
   HWND m_progressLabel;
-  std::atomic<bool> m_cancelled{false};
+  CStopRequest m_ownStop;
+  CStopRequest* m_stop = &m_ownStop;
   OverwriteAnswer m_overwriteMode;
   OverwriteQuestion m_question = nullptr;
   void* m_questionData = nullptr;

@@ -61,8 +61,6 @@ class Engine : public ::testing::Test {
     DeleteKeyTree(kRoot);
     CloseSystemOperations();
     ResetFlags();
-    PackCancel = false;
-    UnpackCancel = false;
   }
 
   void Write(const std::string& relative, const std::string& data) {

@@ -13,17 +13,9 @@
 
 namespace {
 
-// Resets the process-wide stop flags around every test.
+// A temporary folder and scripted message boxes for every test.
 class ArchiveTestBase : public ::testing::Test {
  protected:
-  void SetUp() override {
-    PackCancel = false;
-    UnpackCancel = false;
-  }
-  void TearDown() override {
-    PackCancel = false;
-    UnpackCancel = false;
-  }
   CTemporaryFolder temp;
   CScriptedInteraction interaction;
 };
@@ -365,10 +357,9 @@ TEST_F(ArchiveOverwrite, CancelledQuestionStopsAndOverwriteAllReplacesReadOnly) 
 
   ArchiveReader asking(archive, false, NULL);  // no question installed: cancel
   EXPECT_FALSE(asking.UnpackFile("f.txt", target));
-  EXPECT_TRUE(UnpackCancel);
+  EXPECT_TRUE(asking.StopRequested());
   EXPECT_EQ("old", ReadWholeFile(target));
 
-  UnpackCancel = false;
   SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
   ArchiveReader all(archive, true, NULL);
   ASSERT_TRUE(all.UnpackFile("f.txt", target)) << all.GetErrorText();
@@ -427,7 +418,7 @@ TEST_F(ArchiveTargets, AFolderInTheWayFailsWithoutAQuestion) {
   EXPECT_FALSE(reader.UnpackFile("f.txt", temp.Path() + "f.txt"));
   EXPECT_TRUE(script.asked.empty());
   EXPECT_NE(std::string::npos, reader.GetErrorText().find("f.txt")) << reader.GetErrorText();
-  EXPECT_FALSE(UnpackCancel);
+  EXPECT_FALSE(reader.StopRequested());
 }
 
 // Gives the password, and before the second entry removes the folder the
@@ -459,30 +450,34 @@ TEST_F(ArchiveTargets, AFolderRemovedDuringAnUnpackIsMadeAgain) {
   EXPECT_EQ("two", ReadWholeFile(target + "Sub\\2.txt"));
 }
 
-// ---------------------------------------------------------------- cancel flags
+// ---------------------------------------------------------------- stopping
 
 using ArchiveCancel = ArchiveTestBase;
 
-TEST_F(ArchiveCancel, PackCancelFailsAddsAndUnpackCancelWritesNothing) {
+// The run's one stop request, shared by its writer and reader.
+TEST_F(ArchiveCancel, StopRequestFailsAddsAndWritesNothing) {
   WriteWholeFile(temp.Path() + "f.txt", "f");
   std::string archive = temp.Path() + "restore.zip";
+  CStopRequest stop;
   {
     ArchiveWriter writer(archive, "", false, std::nullopt, -1, NULL);
-    PackCancel = true;
+    writer.SetStopRequest(stop);
+    stop.Request();
     EXPECT_FALSE(writer.AddFile("f.txt", false));
     EXPECT_FALSE(writer.AddFileAs(temp.Path() + "f.txt", "Doc"));
-    PackCancel = false;
+    stop.Clear();
     EXPECT_TRUE(writer.AddFileAs(temp.Path() + "f.txt", "Doc"));
   }
   EXPECT_EQ(std::vector<std::string>{"Doc\\f.txt"}, EntryNames(archive));
 
   ArchiveReader reader(archive, false, NULL);
-  UnpackCancel = true;
+  reader.SetStopRequest(stop);
+  stop.Request();
   EXPECT_FALSE(reader.UnpackFile("Doc\\f.txt", temp.Path() + "out\\f.txt"));
   EXPECT_FALSE(FileExists(temp.Path() + "out\\f.txt"));
 }
 
-TEST_F(ArchiveCancel, AbortOnAnUnreadableSourceSetsPackCancel) {
+TEST_F(ArchiveCancel, AbortOnAnUnreadableSourceRequestsTheStop) {
   std::string locked = temp.Path() + "locked.txt";
   WriteWholeFile(locked, "l");
   CHandle hold(CreateFileA(locked.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL));
@@ -493,7 +488,7 @@ TEST_F(ArchiveCancel, AbortOnAnUnreadableSourceSetsPackCancel) {
   ASSERT_EQ(1u, interaction.boxes.size());
   EXPECT_EQ("File open error", interaction.boxes[0].caption);
   EXPECT_EQ(0u, interaction.boxes[0].text.find("Couldn't open file:"));
-  EXPECT_TRUE(PackCancel);
+  EXPECT_TRUE(writer.StopRequested());
   EXPECT_FALSE(writer.GetErrorText().empty());
 }
 
