@@ -460,8 +460,6 @@ int Backup(const std::string& path, const std::string& setFolder, bool pack) {
   return 0;
 }
 
-bool GiveNoPassword(const std::string&, std::string&, void*) { return false; }
-
 // As the console restores a set: a packed one has its settings and registry
 // files unpacked into a working folder first, which counts.
 int Restore(const std::string& setFolder, const std::string& temp) {
@@ -471,7 +469,6 @@ int Restore(const std::string& setFolder, const std::string& temp) {
   disk.SetOverwriteMode(OverwriteYesToAll);
   ArchiveReader archive;
   archive.SetOverwriteMode(OverwriteYesToAll);
-  archive.SetPasswordQuestion(&GiveNoPassword, nullptr);
   bool packed = !disk.FileExists(set + "restore.xml");
   std::string folder = packed ? WithSlash(temp) + "QmEngineBenchWork\\" : set;
   CConsoleRunCallback front;

@@ -38,6 +38,11 @@ bool CConsoleRunCallback::AskOverwrite(const std::string& path, OverwriteAnswer&
   return ::AskOverwrite(path, answer);
 }
 
+int CConsoleRunCallback::AskFileError(const std::string& text, const std::string& caption,
+                                      UINT style) {
+  return Ask(NULL, text, caption, style);
+}
+
 bool CConsoleRunCallback::GetArchivePassword(const std::string&, std::string& password) {
   password = m_password;
   return true;
@@ -47,10 +52,3 @@ void CConsoleRunCallback::ShowFatalError(const std::string& text) {
   Ask(NULL, text, kCaption, MB_OK | MB_ICONSTOP);
 }
 
-bool AskOverwriteThroughRun(const std::string& path, OverwriteAnswer& answer, void* data) {
-  return static_cast<IRunCallback*>(data)->AskOverwrite(path, answer);
-}
-
-bool ArchivePasswordThroughRun(const std::string& entryName, std::string& password, void* data) {
-  return static_cast<IRunCallback*>(data)->GetArchivePassword(entryName, password);
-}

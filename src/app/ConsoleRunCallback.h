@@ -16,6 +16,7 @@ class CConsoleRunCallback : public IRunCallback {
   void SetCurrentPath(const std::string&) override {}
   bool ShouldStop() override { return m_stop.Requested(); }
   bool AskOverwrite(const std::string& path, OverwriteAnswer& answer) override;
+  int AskFileError(const std::string& text, const std::string& caption, UINT style) override;
   bool GetArchivePassword(const std::string& entryName, std::string& password) override;
   void ShowFatalError(const std::string& text) override;
 
@@ -32,8 +33,3 @@ class CConsoleRunCallback : public IRunCallback {
   std::string m_title;
   bool m_haveTitle = false;
 };
-
-// The storage objects' question hooks, answered through a run's callback
-// (the `data` of the hook).
-bool AskOverwriteThroughRun(const std::string& path, OverwriteAnswer& answer, void* data);
-bool ArchivePasswordThroughRun(const std::string& entryName, std::string& password, void* data);

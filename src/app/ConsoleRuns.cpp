@@ -135,7 +135,7 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
                             const std::string& password) {
   ResetItemErrors();
   CConsoleRunCallback front;
-  CDiskObject disk(true, NULL);
+  CDiskObject disk(true, &front);
   disk.SetStopRequest(front.Stop());
   Catalogue catalogue(CDiskObject::JoinPath(StartDirectory(), kCatalogueFile));
   if (!catalogue.Evaluate()) {
@@ -150,7 +150,7 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
   CheckRunningPrograms(catalogue);
 
   std::string folder = NormaliseFolder(path);
-  ArchiveWriter archive;
+  ArchiveWriter archive(&front);
   archive.SetStopRequest(front.Stop());
   std::optional<std::vector<std::string>> namesBefore;
   if (IsFolder(folder)) {
@@ -196,13 +196,10 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
 RunOutcome RunConsoleRestore(const std::string& path, const std::string& password) {
   ResetItemErrors();
   CConsoleRunCallback front(password);
-  CDiskObject disk(true, NULL);
+  CDiskObject disk(true, &front);
   disk.SetStopRequest(front.Stop());
-  disk.SetOverwriteQuestion(&AskOverwriteThroughRun, &front);
-  ArchiveReader archive;
+  ArchiveReader archive(&front);
   archive.SetStopRequest(front.Stop());
-  archive.SetOverwriteQuestion(&AskOverwriteThroughRun, &front);
-  archive.SetPasswordQuestion(&ArchivePasswordThroughRun, &front);
 
   std::string folder = NormaliseFolder(path);
   Catalogue catalogue;

@@ -4,6 +4,8 @@
 // own thread.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 #include "base/Interaction.h"
@@ -23,6 +25,10 @@ class IRunCallback {
   // A target file exists; false cancels the run, else `answer` says what
   // to do with this file (and the ones after it, for the "all" answers).
   virtual bool AskOverwrite(const std::string& path, OverwriteAnswer& answer) = 0;
+  // A file that can't be opened, read or written: the question or notice
+  // with the message-box style, answered with its button code (IDABORT,
+  // IDRETRY, IDIGNORE, IDOK).
+  virtual int AskFileError(const std::string& text, const std::string& caption, UINT style) = 0;
   // The password of an encrypted archive entry; false when none is given.
   virtual bool GetArchivePassword(const std::string& entryName, std::string& password) = 0;
   // The error that ends the run, shown once.

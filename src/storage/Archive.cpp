@@ -82,8 +82,8 @@ bool HoldsBackupSet(const std::string& folder) {
          GetFileAttributesA((folder + kRestoreSettingsFile).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void ShowProgress(HWND label, const std::string& text) {
-  if (label != NULL) SetWindowTextA(label, text.c_str());
+void ShowProgress(IRunCallback* run, const std::string& text) {
+  if (run != nullptr) run->SetCurrentPath(text);
 }
 
 // Entry time (local DOS time) as file time in universal time.
@@ -139,12 +139,12 @@ bool ArchiveFileTooLarge(const std::string& path) {
 
 // ---------------------------------------------------------------- writer
 
-ArchiveWriter::ArchiveWriter(HWND owner) : m_owner(owner) {}
+ArchiveWriter::ArchiveWriter(IRunCallback* run) : m_run(run) {}
 
 ArchiveWriter::ArchiveWriter(const std::string& archivePath, const std::string& baseFolder,
                              bool append, const std::optional<std::string>& password, int level,
-                             HWND owner)
-    : m_owner(owner) {
+                             IRunCallback* run)
+    : m_run(run) {
   if (!archivePath.empty()) Open(archivePath, baseFolder, append, password, level);
 }
 
@@ -250,7 +250,7 @@ bool ArchiveWriter::OpenSource(const std::string& path, CHandle& handle) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
     m_errorText = SystemMessage(error);
-    int answer = Ask(m_owner, kCouldntOpen + m_errorText + "\n" + path, kFileOpenError,
+    int answer = AskFileError(m_run, kCouldntOpen + m_errorText + "\n" + path, kFileOpenError,
                      MB_ABORTRETRYIGNORE | MB_ICONERROR);
     if (answer == IDRETRY) continue;
     if (answer != IDIGNORE) m_stop->Request();
@@ -334,7 +334,7 @@ bool ArchiveWriter::AddEntry(const std::string& source, const std::string& entry
     m_errorText = kUnsafeName + entryName;
     return false;
   }
-  ShowProgress(m_progressLabel, source);
+  ShowProgress(m_run, source);
   ZipNewEntry entry;
   if (!DescribeEntry(source, entryName, entry)) return false;
   CHandle file;
@@ -354,10 +354,10 @@ bool ArchiveWriter::AddEntry(const std::string& source, const std::string& entry
 
 // ---------------------------------------------------------------- reader
 
-ArchiveReader::ArchiveReader(HWND owner) : m_owner(owner) {}
+ArchiveReader::ArchiveReader(IRunCallback* run) : m_run(run) {}
 
-ArchiveReader::ArchiveReader(const std::string& archivePath, bool overwriteAll, HWND owner)
-    : m_owner(owner) {
+ArchiveReader::ArchiveReader(const std::string& archivePath, bool overwriteAll, IRunCallback* run)
+    : m_run(run) {
   m_overwriteMode = overwriteAll ? OverwriteYesToAll : OverwriteNo;
   if (!archivePath.empty()) Open(archivePath, overwriteAll);
 }
@@ -492,7 +492,7 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
   if (current == nullptr) return false;
   ZipEntryInfo entry = *current;
 
-  CDiskObject disk(false, m_owner);
+  CDiskObject disk(false, m_run);
   std::string target;
   if (!EntryTarget(entry, targetFolder, dropStoredFolders, targetName, disk, target)) return false;
   if (entry.IsFolder()) return MakeFolderTree(target, disk);
@@ -500,7 +500,7 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
   std::string parent = FolderPart(target);
   bool parentRemembered = false;
   if (!parent.empty() && !MakeFolderTree(parent, disk, &parentRemembered)) return false;
-  ShowProgress(m_progressLabel, target);
+  ShowProgress(m_run, target);
 
   // The entry is opened (and its password checked) before the target is
   // touched, so an entry that can't be read never costs the existing file.
@@ -595,8 +595,7 @@ bool ArchiveReader::UnpackToNewFile(const ZipEntryInfo& entry, const std::string
 bool ArchiveReader::OpenCurrentEntry(const ZipEntryInfo& entry) {
   if (entry.IsEncrypted()) {
     m_password.clear();
-    if (m_passwordQuestion == nullptr ||
-        !m_passwordQuestion(entry.name, m_password, m_passwordData)) {
+    if (m_run == nullptr || !m_run->GetArchivePassword(entry.name, m_password)) {
       m_errorText = kNoPassword + entry.name;
       return false;
     }
@@ -677,7 +676,7 @@ std::optional<ArchiveReader::TargetState> ArchiveReader::TargetFailed(const std:
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
       path.find(kDesktopIni) != std::string::npos)
     return TargetState::Skip;
-  int answer = Ask(m_owner, kCouldntCreate + m_errorText + "\n" + path, kFileCreateError,
+  int answer = AskFileError(m_run, kCouldntCreate + m_errorText + "\n" + path, kFileCreateError,
                    MB_ABORTRETRYIGNORE | MB_ICONERROR);
   if (answer == IDRETRY) return std::nullopt;
   if (answer == IDIGNORE) return TargetState::Skip;
@@ -711,7 +710,7 @@ ArchiveReader::TargetState ArchiveReader::PrepareTarget(const std::string& path,
         return *state;
     } else if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
       ExistingTarget decision =
-          DecideOnExisting(path, m_overwriteMode, m_overwriteQuestion, m_overwriteData);
+          DecideOnExisting(path, m_overwriteMode, m_run);
       if (decision == ExistingTarget::Keep) return TargetState::Skip;
       if (decision == ExistingTarget::Cancel) {
         m_stop->Request();

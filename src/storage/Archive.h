@@ -32,10 +32,12 @@ extern const char kArchiveTooLarge[];    // shown when a packed backup is too bi
 
 class ArchiveWriter {
  public:
-  explicit ArchiveWriter(HWND owner = NULL);
+  // The run's front end hears of the files and answers the file questions.
+  explicit ArchiveWriter(IRunCallback* run = nullptr);
   // Opens the archive at once when a path is given.
   ArchiveWriter(const std::string& archivePath, const std::string& baseFolder, bool append,
-                const std::optional<std::string>& password, int level, HWND owner);
+                const std::optional<std::string>& password, int level,
+                IRunCallback* run = nullptr);
   ~ArchiveWriter();
   ArchiveWriter(const ArchiveWriter&) = delete;
   ArchiveWriter& operator=(const ArchiveWriter&) = delete;
@@ -67,8 +69,7 @@ class ArchiveWriter {
 
   const std::string& GetErrorText() const { return m_errorText; }
   void SetErrorText(const std::string& text) { m_errorText = text; }
-  HWND ProgressLabel() const { return m_progressLabel; }
-  void SetProgressLabel(HWND label) { m_progressLabel = label; }
+  void SetRunCallback(IRunCallback* run) { m_run = run; }
   const std::string& BaseFolder() const { return m_baseFolder; }
 
   // The run's stop request, read between files and blocks and set by an
@@ -89,8 +90,7 @@ class ArchiveWriter {
   std::string m_baseFolder;  // ends with "\"
   std::optional<std::string> m_password;
   int m_level = -1;
-  HWND m_progressLabel = NULL;
-  HWND m_owner;
+  IRunCallback* m_run;
   std::string m_errorText;
   std::vector<unsigned char> m_block;  // one block of a source file
   std::vector<CFailedFile> m_failedFiles;
@@ -98,13 +98,12 @@ class ArchiveWriter {
   CStopRequest* m_stop = &m_ownStop;
 };
 
-// Asked for an encrypted entry's password; false when none is given.
-typedef bool (*PasswordQuestion)(const std::string& entryName, std::string& password, void* data);
-
 class ArchiveReader {
  public:
-  explicit ArchiveReader(HWND owner = NULL);
-  ArchiveReader(const std::string& archivePath, bool overwriteAll, HWND owner);
+  // The run's front end hears of the files and answers the overwrite,
+  // password and file questions; without one they are refused.
+  explicit ArchiveReader(IRunCallback* run = nullptr);
+  ArchiveReader(const std::string& archivePath, bool overwriteAll, IRunCallback* run = nullptr);
   ~ArchiveReader();
   ArchiveReader(const ArchiveReader&) = delete;
   ArchiveReader& operator=(const ArchiveReader&) = delete;
@@ -131,16 +130,7 @@ class ArchiveReader {
   const std::string& GetErrorText() const { return m_errorText; }
   OverwriteAnswer OverwriteMode() const { return m_overwriteMode; }
   void SetOverwriteMode(OverwriteAnswer mode) { m_overwriteMode = mode; }
-  void SetOverwriteQuestion(OverwriteQuestion question, void* data) {
-    m_overwriteQuestion = question;
-    m_overwriteData = data;
-  }
-  void SetPasswordQuestion(PasswordQuestion question, void* data) {
-    m_passwordQuestion = question;
-    m_passwordData = data;
-  }
-  void SetProgressLabel(HWND label) { m_progressLabel = label; }
-  void SetOwner(HWND owner) { m_owner = owner; }
+  void SetRunCallback(IRunCallback* run) { m_run = run; }
 
   // As for the writer: the run's stop request, or the reader's own.
   void SetStopRequest(CStopRequest& stop) { m_stop = &stop; }
@@ -170,13 +160,8 @@ class ArchiveReader {
   CZipReader m_zip;
   std::string m_defaultFolder;  // ends with "\"
   OverwriteAnswer m_overwriteMode = OverwriteNo;
-  OverwriteQuestion m_overwriteQuestion = nullptr;
-  void* m_overwriteData = nullptr;
-  PasswordQuestion m_passwordQuestion = nullptr;
-  void* m_passwordData = nullptr;
   std::string m_password;
-  HWND m_progressLabel = NULL;
-  HWND m_owner;
+  IRunCallback* m_run;
   std::string m_errorText;
   DWORD m_targetError = ERROR_SUCCESS;  // why PrepareTarget gave no target
   // While UnpackFolder runs: the folders it has made or found, normalised

@@ -76,15 +76,19 @@ std::string CurrentFolder() {
 
 }  // namespace
 
-ExistingTarget DecideOnExisting(const std::string& path, OverwriteAnswer& mode,
-                                OverwriteQuestion question, void* data) {
+ExistingTarget DecideOnExisting(const std::string& path, OverwriteAnswer& mode, IRunCallback* run) {
   if (mode == OverwriteNoToAll) return ExistingTarget::Keep;
   if (mode == OverwriteYesToAll) return ExistingTarget::Replace;
   OverwriteAnswer answer = mode;
-  if (question == nullptr || !question(path, answer, data)) return ExistingTarget::Cancel;
+  if (run == nullptr || !run->AskOverwrite(path, answer)) return ExistingTarget::Cancel;
   mode = answer;
   return answer == OverwriteNo || answer == OverwriteNoToAll ? ExistingTarget::Keep
                                                                : ExistingTarget::Replace;
+}
+
+int AskFileError(IRunCallback* run, const std::string& text, const std::string& caption,
+                 UINT style) {
+  return run != nullptr ? run->AskFileError(text, caption, style) : Ask(NULL, text, caption, style);
 }
 
 bool IsInUse(DWORD error) {
@@ -106,12 +110,10 @@ std::string SystemMessage(DWORD code) {
   return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
-CDiskObject::CDiskObject(HWND progressLabel, bool overwriteAll, HWND owner)
-    : m_owner(owner),
-      m_progressLabel(progressLabel),
+CDiskObject::CDiskObject(bool overwriteAll, IRunCallback* run)
+    : m_run(run),
       m_overwriteMode(overwriteAll ? OverwriteYesToAll : OverwriteNo) {}
 
-CDiskObject::CDiskObject(bool overwriteAll, HWND owner) : CDiskObject(NULL, overwriteAll, owner) {}
 
 // ---------------------------------------------------------------- paths
 
@@ -176,7 +178,7 @@ void CDiskObject::SetSystemError(DWORD code, const std::string& context) {
 void CDiskObject::SetInternalError() { m_errorText = kInternalError; }
 
 void CDiskObject::ShowProgress(const std::string& text) const {
-  if (m_progressLabel != NULL) SetWindowTextA(m_progressLabel, text.c_str());
+  if (m_run != nullptr) m_run->SetCurrentPath(text);
 }
 
 // ---------------------------------------------------------------- queries
@@ -378,7 +380,7 @@ bool CDiskObject::OpenFile(const std::string& path, bool forWriting, CHandle& ha
     if (forWriting && !replace && (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)) {
       m_lastOpenError = error;
       // The mode may have been set to replace by the owner since this call began.
-      ExistingTarget decision = DecideOnExisting(path, m_overwriteMode, m_question, m_questionData);
+      ExistingTarget decision = DecideOnExisting(path, m_overwriteMode, m_run);
       if (decision == ExistingTarget::Keep) return true;
       if (decision == ExistingTarget::Cancel) {
         m_stop->Request();
@@ -399,7 +401,7 @@ bool CDiskObject::OpenFile(const std::string& path, bool forWriting, CHandle& ha
 
     // Retry opens the same way again, so a file that has appeared in the
     // meantime still goes through the overwrite question.
-    int answer = Ask(m_owner, m_errorText, kFileOpenError, MB_ABORTRETRYIGNORE | MB_ICONERROR);
+    int answer = AskFileError(m_run, m_errorText, kFileOpenError, MB_ABORTRETRYIGNORE | MB_ICONERROR);
     if (answer == IDRETRY) continue;
     if (answer == IDIGNORE) return true;
     m_stop->Request();
@@ -424,7 +426,7 @@ std::optional<bool> CDiskObject::ReadFirstBlock(const std::string& source, CHand
   }
   if (!ReadFile(input.Get(), buffer.data(), kBlockSize, &got, NULL)) {
     SetSystemError(GetLastError(), kReadFrom + source + ".");
-    Ask(m_owner, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
+    AskFileError(m_run, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
     return false;
   }
   return std::nullopt;
@@ -482,13 +484,13 @@ bool CDiskObject::CopyBlocks(HANDLE input, HANDLE output, std::vector<char>& buf
     if (got > 0 && (!WriteFile(output, buffer.data(), got, &put, NULL) || put != got)) {
       DWORD error = GetLastError();
       SetSystemError(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL, kWriteTo + target + ".");
-      Ask(m_owner, m_errorText, kFileWriteError, MB_OK | MB_ICONERROR);
+      AskFileError(m_run, m_errorText, kFileWriteError, MB_OK | MB_ICONERROR);
       return false;
     }
     if (got < kBlockSize || Cancelled()) return true;
     if (!ReadFile(input, buffer.data(), kBlockSize, &got, NULL)) {
       SetSystemError(GetLastError(), kReadFrom + source + ".");
-      Ask(m_owner, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
+      AskFileError(m_run, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
       return false;
     }
   }

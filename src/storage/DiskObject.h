@@ -13,19 +13,21 @@
 #include <vector>
 
 #include "base/Interaction.h"
+#include "base/RunCallback.h"
 #include "base/StopRequest.h"
 #include "base/TempFile.h"
 #include "base/Win32Handle.h"
-
-// Asked when a target file exists; false means cancel. Sets the answer.
-typedef bool (*OverwriteQuestion)(const std::string& path, OverwriteAnswer& answer, void* data);
 
 // What becomes of a target that exists: decided by the overwrite mode, or,
 // while that leaves the choice open, by the question, whose answer becomes
 // the mode. No question, or a cancelled one, cancels.
 enum class ExistingTarget { Keep, Replace, Cancel };
-ExistingTarget DecideOnExisting(const std::string& path, OverwriteAnswer& mode,
-                                OverwriteQuestion question, void* data);
+ExistingTarget DecideOnExisting(const std::string& path, OverwriteAnswer& mode, IRunCallback* run);
+
+// A file error put to the run's front end, or, without one, to the user
+// directly.
+int AskFileError(IRunCallback* run, const std::string& text, const std::string& caption,
+                 UINT style);
 
 // A 64-bit size from the two halves the file system reports.
 inline std::uint64_t CombineSize(DWORD high, DWORD low) {
@@ -45,8 +47,10 @@ std::string SystemMessage(DWORD code);
 
 class CDiskObject {
  public:
-  CDiskObject(HWND progressLabel, bool overwriteAll, HWND owner);
-  CDiskObject(bool overwriteAll, HWND owner);
+  // The run's front end hears of the paths and answers the questions;
+  // without one the overwrite question cancels and file errors are asked
+  // directly.
+  explicit CDiskObject(bool overwriteAll, IRunCallback* run = nullptr);
   CDiskObject(const CDiskObject&) = delete;
   CDiskObject& operator=(const CDiskObject&) = delete;
 
@@ -112,12 +116,7 @@ class CDiskObject {
 
   OverwriteAnswer OverwriteMode() const { return m_overwriteMode; }
   void SetOverwriteMode(OverwriteAnswer mode) { m_overwriteMode = mode; }
-  void SetOverwriteQuestion(OverwriteQuestion question, void* data) {
-    m_question = question;
-    m_questionData = data;
-  }
-  void SetOwner(HWND owner) { m_owner = owner; }
-  void SetProgressLabel(HWND label) { m_progressLabel = label; }
+  void SetRunCallback(IRunCallback* run) { m_run = run; }
 
  private:
   bool TryOpen(const std::string& path, bool forWriting, bool replace, CHandle& handle);
@@ -139,13 +138,10 @@ class CDiskObject {
   void SetInternalError();
   void ShowProgress(const std::string& text) const;
 
-  HWND m_owner;
-  HWND m_progressLabel;
+  IRunCallback* m_run;
   CStopRequest m_ownStop;
   CStopRequest* m_stop = &m_ownStop;
   OverwriteAnswer m_overwriteMode;
-  OverwriteQuestion m_question = nullptr;
-  void* m_questionData = nullptr;
   std::string m_errorText;
   // Why the last OpenFile gave no handle; Ask and logging may change the
   // thread's last error before the caller looks.

@@ -249,14 +249,8 @@ TEST_F(Engine, PackedSetWithPasswordRestoresFromTheArchive) {
 
   // The caller unpacks the settings and registry files to a working folder.
   std::string work = temp.Path() + "work\\";
-  ArchiveReader reader(set + "restore.zip", true, NULL);
-  std::string password = "secret";
-  reader.SetPasswordQuestion(
-      [](const std::string&, std::string& answer, void* data) {
-        answer = *static_cast<std::string*>(data);
-        return true;
-      },
-      &password);
+  CConsoleRunCallback keys("secret");
+  ArchiveReader reader(set + "restore.zip", true, &keys);
   ASSERT_TRUE(reader.UnpackFile("restore.xml", work + "restore.xml"));
   ASSERT_TRUE(reader.UnpackFolder("Registry\\", work + "Registry\\"));
   Catalogue settings;
@@ -466,6 +460,10 @@ class CScriptedRun : public IRunCallback {
     answer = OverwriteYesToAll;
     return true;
   }
+  int AskFileError(const std::string& text, const std::string&, UINT) override {
+    fileErrors.push_back(text);
+    return IDIGNORE;
+  }
   bool GetArchivePassword(const std::string& entryName, std::string& password) override {
     passwords.push_back(entryName);
     password = "s3cret";
@@ -473,7 +471,7 @@ class CScriptedRun : public IRunCallback {
   }
   void ShowFatalError(const std::string& text) override { fatal.push_back(text); }
 
-  std::vector<std::string> entries, paths, overwrites, passwords, fatal;
+  std::vector<std::string> entries, paths, overwrites, fileErrors, passwords, fatal;
 };
 
 TEST_F(Engine, RunsTellTheirFrontEndEntriesPathsAndQuestions) {
@@ -495,10 +493,8 @@ TEST_F(Engine, RunsTellTheirFrontEndEntriesPathsAndQuestions) {
   // comes from the front end once per entry it unpacks.
   Spoil();
   std::string work = temp.Path() + "work\\";
-  ArchiveReader reader(set + "restore.zip", false, NULL);
   CScriptedRun restoreFront;
-  reader.SetPasswordQuestion(&ArchivePasswordThroughRun, &restoreFront);
-  reader.SetOverwriteQuestion(&AskOverwriteThroughRun, &restoreFront);
+  ArchiveReader reader(set + "restore.zip", false, &restoreFront);
   ASSERT_TRUE(reader.UnpackFile("restore.xml", work + "restore.xml"));
   ASSERT_TRUE(reader.UnpackFolder("Registry\\", work + "Registry\\"));
   Catalogue settings;
@@ -508,6 +504,23 @@ TEST_F(Engine, RunsTellTheirFrontEndEntriesPathsAndQuestions) {
   EXPECT_EQ((std::vector<std::string>{src + "editor.ini"}), restoreFront.overwrites);
   EXPECT_FALSE(restoreFront.passwords.empty());
   ExpectProgramBack();
+
+  // A file another program holds is put to the front end, not to a box.
+  CScriptedRun lockedFront;
+  disk.SetRunCallback(&lockedFront);
+  {
+    CHandle held(CreateFileA((src + "editor.ini").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                             0, NULL));
+    ASSERT_TRUE(held.Valid());
+    Catalogue again;
+    LoadBackup(again);
+    ArchiveWriter unused;
+    EXPECT_TRUE(RunBackup(disk, unused, false, set, again, lockedFront, true));
+  }
+  disk.SetRunCallback(nullptr);
+  ASSERT_EQ(1u, lockedFront.fileErrors.size());
+  EXPECT_NE(std::string::npos, lockedFront.fileErrors[0].find(src + "editor.ini"));
+  EXPECT_TRUE(console.boxes.empty());
 }
 
 // Packed sets must stay within 2 GiB: exactly the limit passes.

@@ -36,11 +36,6 @@ void SelectAll(Catalogue& catalogue) {
     if (entry->valid) entry->selected = true;
 }
 
-bool GivePassword(const std::string&, std::string& password, void* data) {
-  password = *static_cast<std::string*>(data);
-  return true;
-}
-
 int Backup(const std::string& path, const std::string& setFolder, bool packed,
            const std::optional<std::string>& password) {
   Catalogue catalogue(path);
@@ -60,9 +55,8 @@ int Restore(const std::string& setFolder, const std::optional<std::string>& pass
   std::string set = WithSlash(setFolder);
   CDiskObject disk(true, NULL);
   disk.SetOverwriteMode(OverwriteYesToAll);
-  ArchiveReader archive;
-  std::string secret = password.value_or(std::string());
-  archive.SetPasswordQuestion(&GivePassword, &secret);
+  CConsoleRunCallback front(password.value_or(std::string()));
+  ArchiveReader archive(&front);
   archive.SetOverwriteMode(OverwriteYesToAll);
   bool packed = GetFileAttributesA((set + "restore.zip").c_str()) != INVALID_FILE_ATTRIBUTES;
   std::string folder = set;
@@ -79,7 +73,6 @@ int Restore(const std::string& setFolder, const std::optional<std::string>& pass
   Catalogue catalogue(folder + "restore.xml");
   if (!catalogue.Evaluate()) return 3;
   SelectAll(catalogue);
-  CConsoleRunCallback front;
   bool done = RunRestore(disk, archive, packed, folder, catalogue, front);
   if (packed) disk.RemoveFolderTree(folder);
   if (RebootNeeded()) std::printf("restart needed\n");

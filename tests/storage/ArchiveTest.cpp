@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Flags.h"
+#include "support/TestRun.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -20,28 +21,26 @@ class ArchiveTestBase : public ::testing::Test {
   CScriptedInteraction interaction;
 };
 
-struct PasswordScript {
+struct PasswordScript : CTestRun {
   std::string password;
   bool give = true;
   std::vector<std::string> asked;
-  static bool Ask(const std::string& entry, std::string& password, void* data) {
-    auto* self = static_cast<PasswordScript*>(data);
-    self->asked.push_back(entry);
-    if (!self->give) return false;
-    password = self->password;
+  bool GetArchivePassword(const std::string& entry, std::string& answer) override {
+    asked.push_back(entry);
+    if (!give) return false;
+    answer = password;
     return true;
   }
 };
 
-struct OverwriteScript {
+struct OverwriteScript : CTestRun {
   std::deque<OverwriteAnswer> answers;
   std::vector<std::string> asked;
-  static bool Ask(const std::string& path, OverwriteAnswer& answer, void* data) {
-    auto* self = static_cast<OverwriteScript*>(data);
-    self->asked.push_back(path);
-    if (self->answers.empty()) return false;
-    answer = self->answers.front();
-    self->answers.pop_front();
+  bool AskOverwrite(const std::string& path, OverwriteAnswer& answer) override {
+    asked.push_back(path);
+    if (answers.empty()) return false;
+    answer = answers.front();
+    answers.pop_front();
     return true;
   }
 };
@@ -177,7 +176,7 @@ TEST_P(ArchiveRoundTrip, TreeComesBackElsewhereWithContentsAndTimes) {
   ArchiveReader reader(archive, false, NULL);
   PasswordScript script;
   script.password = "s3cret";
-  reader.SetPasswordQuestion(PasswordScript::Ask, &script);
+  reader.SetRunCallback(&script);
   std::string target = temp.Path() + "out\\";
   ASSERT_TRUE(reader.UnpackFolder("Entry\\", target)) << reader.GetErrorText();
 
@@ -232,14 +231,14 @@ TEST_F(ArchivePassword, WrongOrMissingPasswordKeepsTheExistingFile) {
   ArchiveReader reader(archive, true, NULL);
   PasswordScript wrong;
   wrong.password = "wrong";
-  reader.SetPasswordQuestion(PasswordScript::Ask, &wrong);
+  reader.SetRunCallback(&wrong);
   EXPECT_FALSE(reader.UnpackFile("a.txt", target + "a.txt"));
   EXPECT_FALSE(reader.GetErrorText().empty());
   EXPECT_FALSE(reader.UnpackFile("b.txt", target + "b.txt"));
 
   PasswordScript none;
   none.give = false;
-  reader.SetPasswordQuestion(PasswordScript::Ask, &none);
+  reader.SetRunCallback(&none);
   EXPECT_FALSE(reader.UnpackFile("a.txt", target + "a.txt"));
   EXPECT_EQ(1u, none.asked.size());
 
@@ -340,7 +339,7 @@ TEST_F(ArchiveOverwrite, AnswersDecideWhichFilesAreReplaced) {
   ArchiveReader reader(archive, false, NULL);
   OverwriteScript script;
   script.answers = {OverwriteYes, OverwriteNo, OverwriteNoToAll};
-  reader.SetOverwriteQuestion(OverwriteScript::Ask, &script);
+  reader.SetRunCallback(&script);
   ASSERT_TRUE(reader.UnpackFolder("E\\", target));
   EXPECT_EQ("new1", ReadWholeFile(target + "1.txt"));
   EXPECT_EQ("old", ReadWholeFile(target + "2.txt"));
@@ -414,7 +413,7 @@ TEST_F(ArchiveTargets, AFolderInTheWayFailsWithoutAQuestion) {
   ArchiveReader reader(archive, false, NULL);
   OverwriteScript script;
   script.answers = {OverwriteYes};
-  reader.SetOverwriteQuestion(OverwriteScript::Ask, &script);
+  reader.SetRunCallback(&script);
   EXPECT_FALSE(reader.UnpackFile("f.txt", temp.Path() + "f.txt"));
   EXPECT_TRUE(script.asked.empty());
   EXPECT_NE(std::string::npos, reader.GetErrorText().find("f.txt")) << reader.GetErrorText();
@@ -423,15 +422,13 @@ TEST_F(ArchiveTargets, AFolderInTheWayFailsWithoutAQuestion) {
 
 // Gives the password, and before the second entry removes the folder the
 // first one went to.
-struct FolderRemover {
+struct FolderRemover : CTestRun {
   std::string folder;
   int asked = 0;
   bool removed = false;
-  static bool Ask(const std::string&, std::string& password, void* data) {
-    auto* self = static_cast<FolderRemover*>(data);
-    if (++self->asked == 2)
-      self->removed = DeleteFileA((self->folder + "\\1.txt").c_str()) &&
-                      RemoveDirectoryA(self->folder.c_str());
+  bool GetArchivePassword(const std::string&, std::string& password) override {
+    if (++asked == 2)
+      removed = DeleteFileA((folder + "\\1.txt").c_str()) && RemoveDirectoryA(folder.c_str());
     password = "pw";
     return true;
   }
@@ -444,7 +441,7 @@ TEST_F(ArchiveTargets, AFolderRemovedDuringAnUnpackIsMadeAgain) {
   ArchiveReader reader(archive, false, NULL);
   FolderRemover remover;
   remover.folder = target + "Sub";
-  reader.SetPasswordQuestion(FolderRemover::Ask, &remover);
+  reader.SetRunCallback(&remover);
   ASSERT_TRUE(reader.UnpackFolder("E\\", target)) << reader.GetErrorText();
   EXPECT_TRUE(remover.removed);
   EXPECT_EQ("two", ReadWholeFile(target + "Sub\\2.txt"));

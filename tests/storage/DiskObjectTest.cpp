@@ -9,21 +9,21 @@
 
 #include "base/Flags.h"
 #include "base/Win32Handle.h"
+#include "support/TestRun.h"
 #include "support/TestSupport.h"
 
 namespace {
 
 // Answers the overwrite question from a script; no script left means cancel.
-struct ScriptedQuestion {
+struct ScriptedQuestion : CTestRun {
   std::deque<OverwriteAnswer> answers;
   std::vector<std::string> asked;
 
-  static bool Ask(const std::string& path, OverwriteAnswer& answer, void* data) {
-    auto* self = static_cast<ScriptedQuestion*>(data);
-    self->asked.push_back(path);
-    if (self->answers.empty()) return false;
-    answer = self->answers.front();
-    self->answers.pop_front();
+  bool AskOverwrite(const std::string& path, OverwriteAnswer& answer) override {
+    asked.push_back(path);
+    if (answers.empty()) return false;
+    answer = answers.front();
+    answers.pop_front();
     return true;
   }
 };
@@ -61,7 +61,7 @@ class DiskTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SetWizardMode(true);  // questions go to the scripted message box
-    disk.SetOverwriteQuestion(&ScriptedQuestion::Ask, &question);
+    disk.SetRunCallback(&question);
   }
   void TearDown() override { ResetFlags(); }
 
