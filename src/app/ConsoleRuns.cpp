@@ -13,6 +13,7 @@
 #include "base/Interaction.h"
 #include "base/Settings.h"
 #include "base/SystemPaths.h"
+#include "base/Text.h"
 #include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
@@ -45,7 +46,7 @@ const char kNotFound[] =
 
 // Every "/" becomes "\" and the path ends with "\".
 std::string NormaliseFolder(std::string folder) {
-  std::replace(folder.begin(), folder.end(), '/', '\\');
+  folder = WithBackslashes(folder);
   if (folder.empty() || folder.back() != '\\') folder += '\\';
   return folder;
 }

@@ -10,6 +10,7 @@
 #include "app/Messages.h"
 #include "base/Flags.h"
 #include "base/Interaction.h"
+#include "base/Text.h"
 #include "base/Win32Handle.h"
 #include "catalogue/Registry.h"
 #include "storage/RegistryFile.h"
@@ -48,9 +49,7 @@ void ApplyScheduleMode(CommandLine& line) {
   // root of whatever drive is current.
   std::string folder = ScheduleValue("BackupPath");
   if (!folder.empty()) {
-    for (char& c : folder) {
-      if (c == '/') c = '\\';
-    }
+    folder = WithBackslashes(folder);
     if (folder.back() != '\\') folder += '\\';
     line.backupPath = folder + "Backup-" + FormatTimestamp("YMD-Hms");
   }

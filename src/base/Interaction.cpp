@@ -119,6 +119,15 @@ unsigned ItemErrorCount() { return g_itemErrors; }
 
 void ResetItemErrors() { g_itemErrors = 0; }
 
+void ShowNotice(const std::string& text, const std::string& caption) {
+  if (!WizardMode()) {
+    PrintMessage(text + "\n");
+    return;
+  }
+  SetCursor(LoadCursor(NULL, IDC_ARROW));
+  Interaction().ShowMessageBox(NULL, text, caption, MB_OK);
+}
+
 int Ask(HWND owner, const std::string& text, const std::string& caption, UINT style) {
   if (WizardMode()) return Interaction().ShowMessageBox(owner, text, caption, style);
 

@@ -40,6 +40,10 @@ void WriteLog(const std::string& text);
 void LogItemError(const std::string& text);
 unsigned ItemErrorCount();
 void ResetItemErrors();
+// A notice that never waits in the console (it may run unattended): a
+// message box in the wizard, a line of its own in the console, a log entry
+// when silent.
+void ShowNotice(const std::string& text, const std::string& caption);
 // Returns the pressed button's code (IDOK, IDCANCEL, IDABORT, ...).
 int Ask(HWND owner, const std::string& text, const std::string& caption, UINT style);
 // Console overwrite question; false means cancel and leaves answer unchanged.

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "base/Flags.h"
 #include "base/Interaction.h"
 #include "base/Settings.h"
 #include "catalogue/PathVariables.h"
@@ -144,14 +143,7 @@ bool WriteKeyTree(XmlWriter& writer, const std::string& name, HKEY key, const st
 // The console's import may run unattended (a restore arranges one for the
 // next start of Windows), where a message box would wait for ever: there
 // the problem is printed, or logged when silent.
-void ShowImportProblem(const std::string& text) {
-  if (!WizardMode()) {
-    PrintMessage(text + "\n");
-    return;
-  }
-  SetCursor(LoadCursor(NULL, IDC_ARROW));
-  Interaction().ShowMessageBox(NULL, text, kCaption, MB_OK);
-}
+void ShowImportProblem(const std::string& text) { ShowNotice(text, kCaption); }
 
 struct ImportKeyEntry {
   std::string name;
