@@ -7,6 +7,7 @@
 #include <map>
 
 #include "base/Interaction.h"
+#include "base/LocaleText.h"
 #include "base/Settings.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
@@ -14,16 +15,7 @@
 namespace {
 
 
-bool Same(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
-
-bool StartsWith(const std::string& name, const char* prefix) {
-  size_t length = std::strlen(prefix);
-  return name.size() >= length && CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE,
-                                                 name.c_str(), static_cast<int>(length), prefix,
-                                                 static_cast<int>(length)) == CSTR_EQUAL;
-}
-
-bool IsEntryElement(const std::string& name) { return Same(name, "backup") || Same(name, "restore"); }
+bool IsEntryElement(const std::string& name) { return SameText(name, "backup") || SameText(name, "restore"); }
 
 // "path=expected": the registry value at path equals the text, letter case
 // ignored. Without "=" there is no path to read: not equal.
@@ -31,20 +23,20 @@ bool KeyEquals(const std::string& value) {
   size_t equals = value.find('=');
   if (equals == std::string::npos) return false;
   std::optional<std::string> data = ReadRegistryValue(value.substr(0, equals));
-  return data && lstrcmpiA(data->c_str(), value.substr(equals + 1).c_str()) == 0;
+  return data && SameText(*data, value.substr(equals + 1));
 }
 
 // Applies a condition attribute to `holds`; false when the name isn't one.
 bool ApplyCondition(const std::string& name, const std::string& value, bool allowOr, bool& holds) {
-  if (Same(name, "winVer")) {
+  if (SameText(name, "winVer")) {
     holds = holds && IsWindowsVersion(value);
-  } else if (allowOr && StartsWith(name, "orKeyExists")) {
+  } else if (allowOr && StartsWithText(name, "orKeyExists")) {
     holds = holds || RegistryKeyExists(value);
-  } else if (StartsWith(name, "keyExists")) {
+  } else if (StartsWithText(name, "keyExists")) {
     holds = holds && RegistryKeyExists(value);
-  } else if (StartsWith(name, "keyNotExists")) {
+  } else if (StartsWithText(name, "keyNotExists")) {
     holds = holds && !RegistryKeyExists(value);
-  } else if (StartsWith(name, "keyEquals")) {
+  } else if (StartsWithText(name, "keyEquals")) {
     holds = holds && KeyEquals(value);
   } else {
     return false;
@@ -120,11 +112,11 @@ class Catalogue::CEvaluation {
       m_subFolders.clear();
     } else if (m_current == nullptr) {
       return;
-    } else if (Same(element, "item")) {
+    } else if (SameText(element, "item")) {
       m_itemNumber = std::to_string(++m_current->itemCounter);
       m_itemPath.clear();
       m_itemHolds = true;
-    } else if (Same(element, "var")) {
+    } else if (SameText(element, "var")) {
       m_varHolds = true;
       m_varName.clear();
       m_varValue.clear();
@@ -133,12 +125,12 @@ class Catalogue::CEvaluation {
 
   void EndElement(const std::string& element) {
     if (m_current == nullptr) return;
-    if (Same(element, "item")) {
+    if (SameText(element, "item")) {
       if (m_itemHolds) m_current->items.push_back(m_itemNumber + ";" + m_itemPath);
       m_itemNumber.clear();
       m_itemPath.clear();
       m_itemHolds = true;
-    } else if (Same(element, "var")) {
+    } else if (SameText(element, "var")) {
       if (m_varHolds) SetVariable();
       m_varName.clear();
       m_varValue.clear();
@@ -175,19 +167,19 @@ class Catalogue::CEvaluation {
     if (IsEntryElement(element)) return EntryAttribute(entry, name, value);
 
     DefineForeachVariable(entry);
-    if (entry.valid && !Same(name, "path") && !ExpandPathVariables(value, &entry)) return false;
-    if (Same(element, "item")) {
-      if (Same(name, "path")) {
+    if (entry.valid && !SameText(name, "path") && !ExpandPathVariables(value, &entry)) return false;
+    if (SameText(element, "item")) {
+      if (SameText(name, "path")) {
         m_itemPath = value;
-      } else if (Same(name, "name")) {
+      } else if (SameText(name, "name")) {
         m_itemNumber = value;
       } else {
         ApplyCondition(name, value, false, m_itemHolds);
       }
-    } else if (Same(element, "var")) {
-      if (Same(name, "name")) {
+    } else if (SameText(element, "var")) {
+      if (SameText(name, "name")) {
         m_varName = value;
-      } else if (Same(name, "value")) {
+      } else if (SameText(name, "value")) {
         m_varValue = value;
         if (!value.empty() && value[0] == '[') {
           std::string path = value.size() >= 2 ? value.substr(1, value.size() - 2) : std::string();
@@ -201,21 +193,21 @@ class Catalogue::CEvaluation {
   }
 
   bool EntryAttribute(CatalogueEntry& entry, const std::string& name, std::string value) {
-    if (Same(name, "detect")) {
+    if (SameText(name, "detect")) {
       entry.detect = value;
-    } else if (Same(name, "name")) {
+    } else if (SameText(name, "name")) {
       entry.name = value;
-    } else if (Same(name, "display")) {
+    } else if (SameText(name, "display")) {
       entry.display = value;
-    } else if (Same(name, "expandSubDirs")) {
+    } else if (SameText(name, "expandSubDirs")) {
       m_subFolders = value;
-    } else if (Same(name, "reboot")) {
-      entry.reboot = Same(value, "yes");
+    } else if (SameText(name, "reboot")) {
+      entry.reboot = SameText(value, "yes");
     } else {
       if (entry.valid && !ExpandPathVariables(value, &entry)) return false;
-      if (Same(name, "foreach")) {
+      if (SameText(name, "foreach")) {
         entry.foreach = value;
-      } else if (Same(name, "in")) {
+      } else if (SameText(name, "in")) {
         entry.in = value;
       } else {
         ApplyCondition(name, value, true, entry.valid);
@@ -242,7 +234,7 @@ class Catalogue::CEvaluation {
     std::string name = m_varName;
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (size_t i = 0; i < entry.variableNames.size(); ++i) {
-      if (Same(entry.variableNames[i], name.c_str())) {
+      if (SameText(entry.variableNames[i], name.c_str())) {
         entry.variableValues[i] = m_varValue;
         return;
       }

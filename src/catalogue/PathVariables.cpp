@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Interaction.h"
+#include "base/LocaleText.h"
 #include "base/Text.h"
 #include "catalogue/CatalogueEntry.h"
 
@@ -54,13 +55,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-bool SameName(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
-
-bool SameLetterAscii(char a, char b) {
-  if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-  if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-  return a == b;
-}
 
 // A folder's path names the folder only where a path element ends there:
 // "C:\users\root" is no part of "C:\users\rootbeer".
@@ -77,7 +71,8 @@ void FoldFolder(std::string& text, const std::string& folder, const std::string&
   if (folder.empty()) return;
   for (size_t at = 0; at + folder.size() <= text.size();) {
     bool same = true;
-    for (size_t i = 0; i < folder.size() && same; ++i) same = SameLetterAscii(text[at + i], folder[i]);
+    for (size_t i = 0; i < folder.size() && same; ++i)
+      same = LowerAscii(text[at + i]) == LowerAscii(folder[i]);
     if (same && EndsAtPathBoundary(text, at + folder.size(), folder)) {
       text.replace(at, folder.size(), placeholder);
       at += placeholder.size();
@@ -127,7 +122,7 @@ std::optional<std::string> GetSpecialFolder(const std::string& name) {
   FolderPathFunction folderPath = GetFolderPathFunction();
   if (folderPath == nullptr) return std::nullopt;
   for (const SpecialFolder& folder : kSpecialFolders) {
-    if (!SameName(name, folder.name)) continue;
+    if (!SameText(name, folder.name)) continue;
     char path[MAX_PATH + 1] = "";
     if (FAILED(folderPath(NULL, folder.csidl | CSIDL_FLAG_CREATE, NULL, SHGFP_TYPE_CURRENT, path)))
       return std::nullopt;
@@ -139,7 +134,7 @@ std::optional<std::string> GetSpecialFolder(const std::string& name) {
 std::optional<std::string> FindVariable(const CatalogueEntry* entry, const std::string& name) {
   for (; entry != nullptr; entry = entry->parent) {
     for (size_t i = 0; i < entry->variableNames.size() && i < entry->variableValues.size(); ++i) {
-      if (SameName(entry->variableNames[i], name)) return entry->variableValues[i];
+      if (SameText(entry->variableNames[i], name)) return entry->variableValues[i];
     }
   }
   return std::nullopt;

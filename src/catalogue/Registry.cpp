@@ -1,5 +1,6 @@
 #include "catalogue/Registry.h"
 
+#include "base/LocaleText.h"
 #include "catalogue/RegistryKey.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@ HKEY RootKeyByName(const std::string& name) {
       {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
   };
   for (const auto& root : kRoots) {
-    if (lstrcmpiA(name.c_str(), root.name) == 0) return root.key;
+    if (SameText(name, root.name)) return root.key;
   }
   return NULL;
 }

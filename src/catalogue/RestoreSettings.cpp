@@ -6,14 +6,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/LocaleText.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/Xml.h"
 
 namespace {
 
-bool Same(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
-
-bool IsEntryElement(const std::string& name) { return Same(name, "backup") || Same(name, "restore"); }
+bool IsEntryElement(const std::string& name) { return SameText(name, "backup") || SameText(name, "restore"); }
 
 // The reader ends a value at either quote, at '>' and at a carriage return
 // that no line feed follows, so every value goes out escaped and with its
@@ -88,7 +87,7 @@ std::vector<EntryElement> ReadEntryElements(XmlReader& reader) {
           elements.emplace_back();
           elements.back().startPosition = reader.GetPosition();
           open.push_back(elements.size() - 1);
-        } else if (!open.empty() && Same(element, "var")) {
+        } else if (!open.empty() && SameText(element, "var")) {
           inVar = true;
           var = ElementPart();
           var.onStartLine = reader.GetPosition() == elements[open.back()].startPosition;
@@ -98,7 +97,7 @@ std::vector<EntryElement> ReadEntryElements(XmlReader& reader) {
         reader.GetAttribute(name, value);
         if (IsEntryElement(element)) {
           if (!open.empty()) elements[open.back()].attributes.emplace_back(name, value);
-        } else if (inVar && Same(element, "var")) {
+        } else if (inVar && SameText(element, "var")) {
           var.var.SetAttribute(name, CopiedText(value));
         }
         break;
@@ -107,7 +106,7 @@ std::vector<EntryElement> ReadEntryElements(XmlReader& reader) {
         SeeContent(elements[open.back()], false);
         if (IsEntryElement(element)) {
           open.pop_back();
-        } else if (inVar && Same(element, "var")) {
+        } else if (inVar && SameText(element, "var")) {
           elements[open.back()].parts.push_back(std::move(var));
           inVar = false;
         }
@@ -225,9 +224,9 @@ class CSettingsWriter {
     }
     for (const auto& attribute : element->attributes) {
       const std::string& name = attribute.first;
-      if (Same(name, "name")) {
+      if (SameText(name, "name")) {
         start.SetAttribute(name, AttributeText(entry.name));
-      } else if (!Same(name, "expandSubDirs") && !Same(name, "foreach") && !Same(name, "in")) {
+      } else if (!SameText(name, "expandSubDirs") && !SameText(name, "foreach") && !SameText(name, "in")) {
         start.SetAttribute(name, CopiedText(attribute.second));
       }
     }
@@ -238,7 +237,7 @@ class CSettingsWriter {
     if (entry.foreach.empty()) return;
     std::string value;
     for (size_t i = 0; i < entry.variableNames.size(); ++i) {
-      if (Same(entry.variableNames[i], entry.foreach.c_str())) {
+      if (SameText(entry.variableNames[i], entry.foreach.c_str())) {
         value = entry.variableValues[i];
         break;
       }

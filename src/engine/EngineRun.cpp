@@ -4,6 +4,7 @@
 
 #include "base/Flags.h"
 #include "base/Interaction.h"
+#include "base/LocaleText.h"
 #include "base/RunCallback.h"
 #include "base/Text.h"
 #include "catalogue/Catalogue.h"
@@ -56,9 +57,7 @@ bool StopRequested(IRunCallback& callback, const CDiskObject& disk, bool archive
 }
 
 ItemKind KindOf(const std::string& path) {
-  if (path.size() >= 4 && CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path.c_str(), 4,
-                                         "HKEY", 4) == CSTR_EQUAL)
-    return ItemKind::Registry;
+  if (StartsWithText(path, "HKEY")) return ItemKind::Registry;
   if (!path.empty() && (path[0] == '[' || path[0] == '{')) return ItemKind::RegistryNamed;
   if (!path.empty() && path[0] == '$') return ItemKind::Special;
   if (!path.empty() && path.back() == '\\') return ItemKind::Folder;

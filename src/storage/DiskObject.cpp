@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/LocaleText.h"
 #include "base/Text.h"
 #include "system/Reboot.h"
 
@@ -637,11 +638,7 @@ bool CDiskObject::CopyFolderTree(const std::string& sourceFolder, const std::str
   for (const std::string& folder : folders) {
     // The excluded folder (a set inside the folder being saved) goes with
     // everything below it, or the set would be copied into itself.
-    if (!skip.empty() && folder.size() >= skip.size() &&
-        CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, folder.c_str(),
-                       static_cast<int>(skip.size()), skip.c_str(),
-                       static_cast<int>(skip.size())) == CSTR_EQUAL)
-      continue;
+    if (!skip.empty() && StartsWithText(folder, skip)) continue;
     if (!CopyFolderFiles(folder, to + folder.substr(from.size()))) return false;
   }
   return true;

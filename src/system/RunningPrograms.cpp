@@ -4,6 +4,7 @@
 
 #include "base/Flags.h"
 #include "base/Interaction.h"
+#include "base/LocaleText.h"
 #include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
 
@@ -61,7 +62,7 @@ BOOL WINAPI VisitTask(DWORD, WORD, WORD task16, LPSTR, LPSTR fileName, LPARAM co
   return TRUE;
 }
 
-bool IsNtvdm(const char* name) { return lstrcmpiA(name, kNtvdm) == 0; }
+bool IsNtvdm(const char* name) { return SameText(name, kNtvdm); }
 
 // Hands the 16-bit tasks of an NTVDM process to the visitor; false when
 // the visitor asked to stop.
