@@ -194,6 +194,39 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
   return Outcome(succeeded);
 }
 
+namespace {
+
+// The set's settings (unpacked first from a packed set into the working
+// folder), evaluated on this computer, then restored.
+bool RestoreSet(CConsoleRunCallback& front, CDiskObject& disk, ArchiveReader& archive,
+                bool packed, const std::string& setFolder) {
+  if (packed) {
+    if (!archive.UnpackFile(kRestoreSettingsFile, setFolder + kRestoreSettingsFile)) {
+      PrintMessage(kUnpackSettings);
+      return false;
+    }
+    if (!archive.UnpackFolder(std::string(kRegistryFolder) + "\\",
+                              setFolder + kRegistryFolder + "\\")) {
+      PrintMessage(kUnpackRegistry);
+      return false;
+    }
+  }
+  Catalogue catalogue(CDiskObject::JoinPath(setFolder, kRestoreSettingsFile));
+  if (!catalogue.Evaluate()) {
+    PrintMessage(kOpenRestoreSettings);
+    return false;
+  }
+  std::string missing = PrepareEntries(catalogue);
+  for (const auto& entry : catalogue.Entries())
+    if (entry->valid) entry->selected = true;
+  if (!missing.empty()) Ask(NULL, kNotFound + missing, kCaption, MB_OK | MB_ICONWARNING);
+
+  CheckRunningPrograms(catalogue);
+  return RunRestore(disk, archive, packed, setFolder, catalogue, front) && !front.ShouldStop();
+}
+
+}  // namespace
+
 RunOutcome RunConsoleRestore(const std::string& path, const std::string& password) {
   ResetItemErrors();
   CConsoleRunCallback front(password);
@@ -203,58 +236,24 @@ RunOutcome RunConsoleRestore(const std::string& path, const std::string& passwor
   archive.SetStopRequest(front.Stop());
 
   std::string folder = NormaliseFolder(path);
-  Catalogue catalogue;
   bool packed = !disk.FileExists(folder + kRestoreSettingsFile);
-  std::string setFolder = folder;
-  std::optional<std::string> working;
+  if (!packed) return Outcome(RestoreSet(front, disk, archive, false, folder));
 
-  if (packed) {
-    if (!archive.Open(folder + kArchiveFile, false)) {
-      PrintMessage(kInvalidRestoreFolder);
-      return RunOutcome::Failed;
-    }
-    working = MakeWorkingFolder();
-    if (!working) {
-      WriteLog("Error: couldn't create a working folder in the temporary folder!");
-      PrintMessage(kUnpackSettings);
-      return RunOutcome::Failed;
-    }
-    setFolder = *working;
+  if (!archive.Open(folder + kArchiveFile, false)) {
+    PrintMessage(kInvalidRestoreFolder);
+    return RunOutcome::Failed;
   }
-
-  auto run = [&]() {
-    if (packed) {
-      if (!archive.UnpackFile(kRestoreSettingsFile, setFolder + kRestoreSettingsFile)) {
-        PrintMessage(kUnpackSettings);
-        return false;
-      }
-      if (!archive.UnpackFolder(std::string(kRegistryFolder) + "\\",
-                                setFolder + kRegistryFolder + "\\")) {
-        PrintMessage(kUnpackRegistry);
-        return false;
-      }
-    }
-    catalogue.SetPath(CDiskObject::JoinPath(setFolder, kRestoreSettingsFile));
-    if (!catalogue.Evaluate()) {
-      PrintMessage(kOpenRestoreSettings);
-      return false;
-    }
-    std::string missing = PrepareEntries(catalogue);
-    for (const auto& entry : catalogue.Entries())
-      if (entry->valid) entry->selected = true;
-    if (!missing.empty()) Ask(NULL, kNotFound + missing, kCaption, MB_OK | MB_ICONWARNING);
-
-    CheckRunningPrograms(catalogue);
-    return RunRestore(disk, archive, packed, setFolder, catalogue, front) && !front.ShouldStop();
-  };
-  bool succeeded = run();
-
-  if (packed) {
-    archive.Close();
-    // Only the run's own working folder goes; nothing else in the
-    // temporary folder is touched.
-    disk.SetCancelled(false);
-    disk.RemoveFolderTree(*working);
+  std::optional<std::string> working = MakeWorkingFolder();
+  if (!working) {
+    WriteLog("Error: couldn't create a working folder in the temporary folder!");
+    PrintMessage(kUnpackSettings);
+    return RunOutcome::Failed;
   }
+  bool succeeded = RestoreSet(front, disk, archive, true, *working);
+  archive.Close();
+  // Only the run's own working folder goes; nothing else in the temporary
+  // folder is touched.
+  disk.SetCancelled(false);
+  disk.RemoveFolderTree(*working);
   return Outcome(succeeded);
 }
