@@ -19,6 +19,8 @@ class CConsoleRunCallback : public IRunCallback {
   int AskFileError(const std::string& text, const std::string& caption, UINT style) override;
   bool GetArchivePassword(const std::string& entryName, std::string& password) override;
   void ShowFatalError(const std::string& text) override;
+  // Into the log, counted for the exit status.
+  void LogItemError(const std::string& text) override { ::LogItemError(text); }
 
   // From any thread: the run stops at its next check.
   void RequestStop() { m_stop.Request(); }

@@ -33,4 +33,7 @@ class IRunCallback {
   virtual bool GetArchivePassword(const std::string& entryName, std::string& password) = 0;
   // The error that ends the run, shown once.
   virtual void ShowFatalError(const std::string& text) = 0;
+  // An item, or a file of one, that couldn't be saved or restored; the
+  // text is the log line.
+  virtual void LogItemError(const std::string& text) = 0;
 };

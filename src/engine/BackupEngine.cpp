@@ -121,7 +121,7 @@ void CBackupRun::BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter&
   m_callback.SetCurrentPath(path);
   std::string itemFolder = m_entryPath + place;
   std::string target = m_setFolder + itemFolder;
-  if (!ExpandItemEnvironment(path)) {
+  if (!ExpandItemEnvironment(path, m_callback)) {
     item.clear();
     return;
   }
@@ -136,19 +136,19 @@ void CBackupRun::BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter&
       break;
     case ItemKind::Special:
       succeeded = BackupSpecialItem(path, m_archive, m_disk, m_pack, m_setFolder, itemFolder);
-      if (!succeeded) LogItemError(kBackupSpecial + path + "\n" + ErrorTexts());
+      if (!succeeded) m_callback.LogItemError(kBackupSpecial + path + "\n" + ErrorTexts());
       break;
     case ItemKind::Folder:
       // A set inside the backed-up folder must not be copied into itself.
       succeeded = m_pack ? m_archive.AddFolder(path, itemFolder, true, m_setFolder)
                          : m_disk.CopyFolderTree(path, target, m_setFolder);
-      if (!succeeded) LogItemError(kBackupFolder + path + "\n" + ErrorTexts());
+      if (!succeeded) m_callback.LogItemError(kBackupFolder + path + "\n" + ErrorTexts());
       break;
     case ItemKind::FolderFiles: {
       std::string folder = path.substr(0, path.size() - 1);
       succeeded = m_pack ? m_archive.AddFolder(folder, itemFolder, false)
                          : m_disk.CopyFolder(folder, target);
-      if (!succeeded) LogItemError(kBackupFiles + folder + "\n" + ErrorTexts());
+      if (!succeeded) m_callback.LogItemError(kBackupFiles + folder + "\n" + ErrorTexts());
       break;
     }
     case ItemKind::File:
@@ -160,7 +160,7 @@ void CBackupRun::BackupItem(CatalogueEntry& entry, std::string& item, XmlWriter&
       }
       succeeded = m_pack ? m_archive.AddFileAs(path, itemFolder)
                          : m_disk.CopyFileToFolder(path, target);
-      if (!succeeded) LogItemError(kBackupFile + path + "\n" + ErrorTexts());
+      if (!succeeded) m_callback.LogItemError(kBackupFile + path + "\n" + ErrorTexts());
       place = CDiskObject::JoinPath(place, CDiskObject::FileNameOf(path));
       break;
   }
@@ -194,22 +194,22 @@ bool CBackupRun::BackupRegistryItem(const std::string& path, XmlWriter& registry
     key.erase(slash == std::string::npos ? 0 : slash);
   }
   if (ExportRegistryKey(registryFile, key, selector)) return true;
-  LogItemError(kSaveRegistry + key + "[" + selector + "]");
+  m_callback.LogItemError(kSaveRegistry + key + "[" + selector + "]");
   return false;
 }
 
 bool CBackupRun::BackupNamedItem(const std::string& path, std::string& place) {
-  std::optional<std::string> resolved = ResolveNamedPath(path);
+  std::optional<std::string> resolved = ResolveNamedPath(path, m_callback);
   if (!resolved) return false;
   if (resolved->empty()) {
-    LogItemError(kKeyEmpty + path);
+    m_callback.LogItemError(kKeyEmpty + path);
     return false;
   }
   std::string itemFolder = m_entryPath + place;
   if (m_disk.FileExists(*resolved)) {
     bool copied = m_pack ? m_archive.AddFileAs(*resolved, itemFolder)
                          : m_disk.CopyFileToFolder(*resolved, m_setFolder + itemFolder);
-    if (!copied) LogItemError(kBackupFile + path + "=>" + *resolved + "\n" + ErrorTexts());
+    if (!copied) m_callback.LogItemError(kBackupFile + path + "=>" + *resolved + "\n" + ErrorTexts());
     place = CDiskObject::JoinPath(place, CDiskObject::FileNameOf(*resolved));
     return copied;
   }
@@ -218,7 +218,7 @@ bool CBackupRun::BackupNamedItem(const std::string& path, std::string& place) {
   // Like a plain folder item: a set inside the folder stays out of itself.
   bool copied = m_pack ? m_archive.AddFolder(folder, itemFolder, true, m_setFolder)
                        : m_disk.CopyFolderTree(folder, m_setFolder + itemFolder, m_setFolder);
-  if (!copied) LogItemError(kBackupFolder + path + "=>" + *resolved + "\n" + ErrorTexts());
+  if (!copied) m_callback.LogItemError(kBackupFolder + path + "=>" + *resolved + "\n" + ErrorTexts());
   return copied;
 }
 
@@ -226,7 +226,7 @@ bool CBackupRun::BackupNamedItem(const std::string& path, std::string& place) {
 // read is named in the log.
 void CBackupRun::LogFilesLeftOut() {
   for (const auto* list : {&m_disk.FailedFiles(), &m_archive.FailedFiles()})
-    for (const CFailedFile& file : *list) LogItemError(kBackupFile + file.path + "\n" + file.error);
+    for (const CFailedFile& file : *list) m_callback.LogItemError(kBackupFile + file.path + "\n" + file.error);
   m_disk.ClearFailedFiles();
   m_archive.ClearFailedFiles();
 }

@@ -65,7 +65,7 @@ ItemKind KindOf(const std::string& path) {
   return ItemKind::File;
 }
 
-std::optional<std::string> ResolveNamedPath(const std::string& path) {
+std::optional<std::string> ResolveNamedPath(const std::string& path, IRunCallback& callback) {
   if (path.size() < 2) return std::string();
   std::string inner = path.substr(1, path.size() - 2);
   std::string resolved;
@@ -75,7 +75,7 @@ std::optional<std::string> ResolveNamedPath(const std::string& path) {
     char buffer[kResolvedPathRoom];
     DWORD needed = ExpandEnvironmentStringsA(value->c_str(), buffer, sizeof buffer);
     if (needed == 0 || needed > sizeof buffer) {
-      LogItemError("Error: path too long: " + path + "=>" + *value);
+      callback.LogItemError("Error: path too long: " + path + "=>" + *value);
       return std::nullopt;
     }
     resolved = buffer;
@@ -85,13 +85,13 @@ std::optional<std::string> ResolveNamedPath(const std::string& path) {
     resolved = *leaf;
   }
   if (resolved.size() >= kResolvedPathRoom) {
-    LogItemError("Error: path too long: " + path + "=>" + resolved);
+    callback.LogItemError("Error: path too long: " + path + "=>" + resolved);
     return std::nullopt;
   }
   return resolved;
 }
 
-bool ExpandItemEnvironment(std::string& path) {
+bool ExpandItemEnvironment(std::string& path, IRunCallback& callback) {
   ItemKind kind = KindOf(path);
   if (path.find('%') == std::string::npos ||
       (kind != ItemKind::Folder && kind != ItemKind::FolderFiles && kind != ItemKind::File))
@@ -99,7 +99,7 @@ bool ExpandItemEnvironment(std::string& path) {
   char buffer[kResolvedPathRoom];
   DWORD needed = ExpandEnvironmentStringsA(path.c_str(), buffer, sizeof buffer);
   if (needed == 0 || needed > sizeof buffer) {
-    LogItemError("Error: path too long: " + path);
+    callback.LogItemError("Error: path too long: " + path);
     return false;
   }
   path = buffer;

@@ -53,13 +53,13 @@ ItemKind KindOf(const std::string& path);
 // value with environment variables expanded, or the first leaf below the
 // key. Empty when there is none; nothing when it is longer than a path may
 // be (the reason goes to the log).
-std::optional<std::string> ResolveNamedPath(const std::string& path);
+std::optional<std::string> ResolveNamedPath(const std::string& path, IRunCallback& callback);
 
 // Files and folders may name their place with environment variables
 // ("%windir%\win.ini"), which the file functions don't understand: they are
 // expanded for the item kinds that are paths on disk. False (with a log
 // line) when the result would be longer than a path may be.
-bool ExpandItemEnvironment(std::string& path);
+bool ExpandItemEnvironment(std::string& path, IRunCallback& callback);
 
 // The item's folder inside the set ("\" and the item's name), or empty.
 std::string PlaceOf(const std::string& name);

@@ -77,7 +77,7 @@ void CRestoreRun::RestoreEntry(CatalogueEntry& entry) {
     RestoreItem(entry, item);
     // A folder restored in part: each file that couldn't be read is named.
     for (const CFailedFile& file : m_disk.FailedFiles())
-      LogItemError(kRestoreFile + file.path + "\n" + file.error);
+      m_callback.LogItemError(kRestoreFile + file.path + "\n" + file.error);
     m_disk.ClearFailedFiles();
   }
 }
@@ -90,7 +90,7 @@ void CRestoreRun::RestoreItem(CatalogueEntry& entry, std::string& item) {
   const std::string& path = item;
   // Where the backup stored the item, relative to the set.
   std::string stored = m_entryPath + place;
-  if (!ExpandItemEnvironment(item)) return;
+  if (!ExpandItemEnvironment(item, m_callback)) return;
   m_callback.SetCurrentPath(path);
 
   switch (KindOf(path)) {
@@ -98,47 +98,47 @@ void CRestoreRun::RestoreItem(CatalogueEntry& entry, std::string& item) {
       // The entry's file holds all its registry items: imported once.
       if (!m_registryImported &&
           !ImportRegistryFile(m_setFolder + kRegistryFolder + "\\" + m_dotted + ".xml"))
-        LogItemError(kImportRegistry + m_dotted + ".xml");
+        m_callback.LogItemError(kImportRegistry + m_dotted + ".xml");
       m_registryImported = true;
       break;
     case ItemKind::RegistryNamed: {
-      std::optional<std::string> resolved = ResolveNamedPath(path);
+      std::optional<std::string> resolved = ResolveNamedPath(path, m_callback);
       if (!resolved) break;
       if (resolved->empty()) {
-        LogItemError(kKeyEmpty + path);
+        m_callback.LogItemError(kKeyEmpty + path);
         break;
       }
       bool isFile = m_packed ? m_archive.HasFile(stored, true)
                              : m_disk.FileExists(m_setFolder + stored);
       if (isFile) {
         if (place.size() <= 1)
-          LogItemError(kNoFile + path);
+          m_callback.LogItemError(kNoFile + path);
         else if (!RestoreFile(stored, *resolved))
-          LogItemError(kRestoreFile + path + "=>" + *resolved + "\n" + ErrorTexts());
+          m_callback.LogItemError(kRestoreFile + path + "=>" + *resolved + "\n" + ErrorTexts());
       } else if (!RestoreFolder(stored, *resolved, true)) {
-        LogItemError(kRestoreFolder + path + "=>" + *resolved + "\n" + ErrorTexts());
+        m_callback.LogItemError(kRestoreFolder + path + "=>" + *resolved + "\n" + ErrorTexts());
       }
       break;
     }
     case ItemKind::Special:
       if (!RestoreSpecialItem(path, m_archive, m_disk, m_packed, m_setFolder, stored))
-        LogItemError(kRestoreSpecial + path + "\n" + ErrorTexts());
+        m_callback.LogItemError(kRestoreSpecial + path + "\n" + ErrorTexts());
       break;
     case ItemKind::Folder:
       if (!RestoreFolder(stored, path, true))
-        LogItemError(kRestoreFolder + path + "\n" + ErrorTexts());
+        m_callback.LogItemError(kRestoreFolder + path + "\n" + ErrorTexts());
       break;
     case ItemKind::FolderFiles: {
       std::string folder = path.substr(0, path.size() - 1);
       if (!RestoreFolder(stored, folder, false))
-        LogItemError(kRestoreFiles + folder + "\n" + ErrorTexts());
+        m_callback.LogItemError(kRestoreFiles + folder + "\n" + ErrorTexts());
       break;
     }
     case ItemKind::File:
       if (place.size() <= 1)
-        LogItemError(kNoFile + path);
+        m_callback.LogItemError(kNoFile + path);
       else if (!RestoreFile(stored, path))
-        LogItemError(kRestoreFile + path + "\n" + ErrorTexts());
+        m_callback.LogItemError(kRestoreFile + path + "\n" + ErrorTexts());
       break;
   }
 }

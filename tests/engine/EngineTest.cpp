@@ -470,8 +470,9 @@ class CScriptedRun : public IRunCallback {
     return true;
   }
   void ShowFatalError(const std::string& text) override { fatal.push_back(text); }
+  void LogItemError(const std::string& text) override { itemErrors.push_back(text); }
 
-  std::vector<std::string> entries, paths, overwrites, fileErrors, passwords, fatal;
+  std::vector<std::string> entries, paths, overwrites, fileErrors, passwords, fatal, itemErrors;
 };
 
 TEST_F(Engine, RunsTellTheirFrontEndEntriesPathsAndQuestions) {
@@ -520,6 +521,13 @@ TEST_F(Engine, RunsTellTheirFrontEndEntriesPathsAndQuestions) {
   disk.SetRunCallback(nullptr);
   ASSERT_EQ(1u, lockedFront.fileErrors.size());
   EXPECT_NE(std::string::npos, lockedFront.fileErrors[0].find(src + "editor.ini"));
+  // The item's log line goes to the front end too.
+  EXPECT_NE(lockedFront.itemErrors.end(),
+            std::find_if(lockedFront.itemErrors.begin(), lockedFront.itemErrors.end(),
+                         [&](const std::string& line) {
+                           return line.find("Error: failed to backup file:\n" + src +
+                                            "editor.ini") == 0;
+                         }));
   EXPECT_TRUE(console.boxes.empty());
 }
 

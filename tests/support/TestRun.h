@@ -18,6 +18,7 @@ class CTestRun : public IRunCallback {
     return Ask(NULL, text, caption, style);
   }
   bool GetArchivePassword(const std::string&, std::string&) override { return false; }
+  void LogItemError(const std::string& text) override { ::LogItemError(text); }
   void ShowFatalError(const std::string& text) override {
     Ask(NULL, text, "Quillmark", MB_OK | MB_ICONSTOP);
   }
