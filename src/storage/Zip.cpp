@@ -7,6 +7,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/Text.h"
+
 namespace {
 
 constexpr std::uint32_t kLocalSignature = 0x04034b50;
@@ -154,15 +156,7 @@ std::uint32_t UpdateCrc(std::uint32_t crc, const unsigned char* data, std::size_
 
 bool SameName(const std::string& a, const std::string& b, bool caseSensitive) {
   if (a.size() != b.size()) return false;
-  if (caseSensitive) return a == b;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
+  return caseSensitive ? a == b : EqualNoCase(a, b);
 }
 
 // An archive's central directory, read whole: it can't be larger than the
