@@ -6,6 +6,9 @@
 const char kInstallKey[] = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark";
 const char kScheduleKey[] = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark\\Schedule";
 const char kCustomKey[] = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark\\Custom\\";
+// Read only: where another tool may have put the schedule's default folder.
+const char kSchedulerRootValue[] =
+    "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark\\Scheduler\\Root";
 
 // The caption of the program's message boxes.
 const char kCaption[] = "Quillmark";

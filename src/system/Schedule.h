@@ -12,8 +12,6 @@
 const char kScheduledTaskName[] = "Quillmark - Scheduled Backup";
 // The scheduled run: the windowed program in console mode with "/sch".
 const char kScheduledTaskParameters[] = "/con /sch";
-// Read only: where another tool may have put the schedule's default folder.
-const char kSchedulerRootValue[] = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark\\Scheduler\\Root";
 
 // True when the Task Scheduler runs or could be started (the System Agent on
 // the 95 family, the "Schedule" service on NT).
