@@ -125,6 +125,13 @@ class Engine : public ::testing::Test {
       if (entry->valid && std::find(chosen.begin(), chosen.end(), entry->name) != chosen.end())
         SelectEntry(*entry);
   }
+  // As a console restore does: a packed set's settings and registry files
+  // into a working folder, evaluated there.
+  void UnpackSettings(ArchiveReader& reader, const std::string& work, Catalogue& settings) {
+    ASSERT_TRUE(reader.UnpackFile("restore.xml", work + "restore.xml"));
+    ASSERT_TRUE(reader.UnpackFolder("Registry\\", work + "Registry\\"));
+    Load(settings, work + "restore.xml", {"Editor", "Mail"});
+  }
   void LoadBackup(Catalogue& catalogue, std::vector<std::string> chosen = {"Editor", "Mail"}) {
     WriteWholeFile(temp.Path() + "backup.xml", CatalogueText());
     Load(catalogue, temp.Path() + "backup.xml", chosen);
@@ -251,10 +258,8 @@ TEST_F(Engine, PackedSetWithPasswordRestoresFromTheArchive) {
   std::string work = temp.Path() + "work\\";
   CConsoleRunCallback keys("secret");
   ArchiveReader reader(set + "restore.zip", true, &keys);
-  ASSERT_TRUE(reader.UnpackFile("restore.xml", work + "restore.xml"));
-  ASSERT_TRUE(reader.UnpackFolder("Registry\\", work + "Registry\\"));
   Catalogue settings;
-  Load(settings, work + "restore.xml", {"Editor", "Mail"});
+  UnpackSettings(reader, work, settings);
   EXPECT_TRUE(RunRestore(disk, reader, true, work, settings, front));
   ExpectProgramBack();
 }
@@ -496,10 +501,8 @@ TEST_F(Engine, RunsTellTheirFrontEndEntriesPathsAndQuestions) {
   std::string work = temp.Path() + "work\\";
   CScriptedRun restoreFront;
   ArchiveReader reader(set + "restore.zip", false, &restoreFront);
-  ASSERT_TRUE(reader.UnpackFile("restore.xml", work + "restore.xml"));
-  ASSERT_TRUE(reader.UnpackFolder("Registry\\", work + "Registry\\"));
   Catalogue settings;
-  Load(settings, work + "restore.xml", {"Editor", "Mail"});
+  UnpackSettings(reader, work, settings);
   ASSERT_TRUE(RunRestore(disk, reader, true, work, settings, restoreFront));
   EXPECT_EQ(backupFront.entries, restoreFront.entries);
   EXPECT_EQ((std::vector<std::string>{src + "editor.ini"}), restoreFront.overwrites);

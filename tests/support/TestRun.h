@@ -7,6 +7,7 @@
 
 #include "base/Interaction.h"
 #include "base/RunCallback.h"
+#include "base/Settings.h"
 
 class CTestRun : public IRunCallback {
  public:
@@ -20,6 +21,6 @@ class CTestRun : public IRunCallback {
   bool GetArchivePassword(const std::string&, std::string&) override { return false; }
   void LogItemError(const std::string& text) override { ::LogItemError(text); }
   void ShowFatalError(const std::string& text) override {
-    Ask(NULL, text, "Quillmark", MB_OK | MB_ICONSTOP);
+    Ask(NULL, text, kCaption, MB_OK | MB_ICONSTOP);
   }
 };
