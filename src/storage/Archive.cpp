@@ -217,7 +217,14 @@ bool ArchiveWriter::AddFolder(const std::string& folder, const std::string& arch
   if (!m_zip.IsOpen()) return false;
   std::string path = WithTrailingBackslash(WithBackslashes(folder));
   CFind find(path + "*.*");
-  if (!find.Valid()) return true;
+  if (!find.Valid()) {
+    // A folder that can't be listed (access denied) is missing from the set.
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND &&
+        error != ERROR_NO_MORE_FILES)
+      m_failedFiles.push_back({path, SystemMessage(error)});
+    return true;
+  }
   do {
     if (StopRequested()) break;  // every further add would fail anyway
     std::string name = find.Name();
@@ -302,16 +309,21 @@ bool ArchiveWriter::ChecksumFile(HANDLE file, std::uint32_t& crc) {
 }
 
 // The file's data into the open entry, which is closed whatever happens.
+// An entry cut short by a failed read or a stop is not listed: its data
+// would pass the CRC check and replace a whole file with a part of it.
 bool ArchiveWriter::WriteEntryData(HANDLE file, bool honourCancel) {
   m_block.resize(kPackBlock);
   bool ok = true;
   for (;;) {
-    if (honourCancel && StopRequested()) break;
+    if (honourCancel && StopRequested()) {
+      m_zip.AbandonEntry();
+      return false;
+    }
     DWORD got = 0;
     if (!ReadFile(file, m_block.data(), kPackBlock, &got, NULL)) {
       m_errorText = SystemMessage(GetLastError());
-      ok = false;
-      break;
+      m_zip.AbandonEntry();
+      return false;
     }
     if (got == 0) break;
     if (!m_zip.WriteEntry(m_block.data(), got)) {

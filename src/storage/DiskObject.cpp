@@ -428,15 +428,17 @@ std::optional<bool> CDiskObject::ReadFirstBlock(const std::string& source, CHand
   if (!ReadFile(input.Get(), buffer.data(), kBlockSize, &got, NULL)) {
     SetSystemError(GetLastError(), kReadFrom + source + ".");
     AskFileError(m_run, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
+    m_sourceUnread = true;
     return false;
   }
   return std::nullopt;
 }
 
 // An existing target is opened without emptying it: it only gives way to a
-// complete copy. Nothing when the copy goes on (by `route`), else its result.
-std::optional<bool> CDiskObject::OpenTarget(const std::string& target, bool moreBlocks,
-                                            CHandle& output, CopyRoute& route) {
+// complete copy, made beside it, since any later read or any write may fail.
+// Nothing when the copy goes on (by `route`), else its result.
+std::optional<bool> CDiskObject::OpenTarget(const std::string& target, CHandle& output,
+                                            CopyRoute& route) {
   m_keepExisting = true;
   bool opened = OpenFile(target, true, output);
   m_keepExisting = false;
@@ -445,8 +447,7 @@ std::optional<bool> CDiskObject::OpenTarget(const std::string& target, bool more
   if (!output.Valid()) {
     if (!IsInUse(m_lastOpenError)) return true;  // kept or skipped
     route = CopyRoute::AtRestart;
-  } else if (m_openedExisting && moreBlocks) {
-    // Any of the blocks to come may fail to read.
+  } else if (m_openedExisting) {
     route = CopyRoute::Swap;
   }
   return std::nullopt;
@@ -492,6 +493,7 @@ bool CDiskObject::CopyBlocks(HANDLE input, HANDLE output, std::vector<char>& buf
     if (!ReadFile(input, buffer.data(), kBlockSize, &got, NULL)) {
       SetSystemError(GetLastError(), kReadFrom + source + ".");
       AskFileError(m_run, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
+      m_sourceUnread = true;
       return false;
     }
   }
@@ -524,10 +526,12 @@ bool CDiskObject::PlaceCopy(CopyRoute route, CTempFile& temporary, const std::st
 
 bool CDiskObject::CopyOneFile(const std::string& source, const std::string& target) {
   m_sourceUnread = false;
+  m_sourceGone = false;
   if (Cancelled()) return false;
   DWORD attributes = GetFileAttributesA(source.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     m_errorText.clear();
+    m_sourceGone = true;
     return false;
   }
 
@@ -537,16 +541,19 @@ bool CDiskObject::CopyOneFile(const std::string& source, const std::string& targ
   CHandle input, output, held;
   if (std::optional<bool> done = ReadFirstBlock(source, input, buffer, got)) return *done;
   CopyRoute route;
-  if (std::optional<bool> done = OpenTarget(target, got == kBlockSize, output, route)) return *done;
+  if (std::optional<bool> done = OpenTarget(target, output, route)) return *done;
   if (route != CopyRoute::Direct && !WriteBeside(target, route, output, held, temporary))
     return false;
 
-  if (!CopyBlocks(input.Get(), output.Get(), buffer, got, source, target)) return false;
-  // A target opened without emptying it may be longer than the copy.
-  if (route == CopyRoute::Direct && !SetEndOfFile(output.Get())) {
-    SetSystemError(GetLastError(), kWriteTo + target + ".");
+  // Written in place only when the target is new: a part of it, after a
+  // failure or a stop, is no file worth keeping.
+  bool copied = CopyBlocks(input.Get(), output.Get(), buffer, got, source, target);
+  if (route == CopyRoute::Direct && (!copied || Cancelled())) {
+    output.Reset();
+    DeleteFileA(target.c_str());
     return false;
   }
+  if (!copied) return false;
   input.Reset();
   output.Reset();
   held.Reset();
@@ -600,6 +607,7 @@ bool CDiskObject::CopyFolderFiles(const std::string& sourceFolder,
   for (const std::string& name : names) {
     ShowProgress(name);
     if (CopyOneFile(from + name, to + name)) continue;
+    if (m_sourceGone && !Cancelled()) continue;  // gone since the listing
     if (!m_sourceUnread || Cancelled()) return false;
     m_failedFiles.push_back({from + name, m_errorText});
   }

@@ -126,8 +126,7 @@ class CDiskObject {
   enum class CopyRoute { Direct, Swap, AtRestart };
   std::optional<bool> ReadFirstBlock(const std::string& source, CHandle& input,
                                      std::vector<char>& buffer, DWORD& got);
-  std::optional<bool> OpenTarget(const std::string& target, bool moreBlocks, CHandle& output,
-                                 CopyRoute& route);
+  std::optional<bool> OpenTarget(const std::string& target, CHandle& output, CopyRoute& route);
   bool WriteBeside(const std::string& target, CopyRoute route, CHandle& output, CHandle& held,
                    CTempFile& temporary);
   bool CopyBlocks(HANDLE input, HANDLE output, std::vector<char>& buffer, DWORD got,
@@ -153,5 +152,7 @@ class CDiskObject {
   // The last CopyOneFile failed only because its source couldn't be opened:
   // a folder copy leaves that file out and goes on.
   bool m_sourceUnread = false;
+  // The last CopyOneFile found its source gone (since a listing, say).
+  bool m_sourceGone = false;
   std::vector<CFailedFile> m_failedFiles;
 };

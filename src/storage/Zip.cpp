@@ -551,6 +551,12 @@ bool CZipWriter::CloseEntry() {
   return ok;
 }
 
+void CZipWriter::AbandonEntry() {
+  if (!m_entry) return;
+  m_entry->failed = true;
+  CloseEntry();
+}
+
 bool CZipWriter::Close() {
   if (!m_file) return true;
   std::string savedError;

@@ -66,6 +66,9 @@ class CZipWriter {
   // Completes the entry. A failed entry leaves unused bytes behind but no
   // directory record, so the archive stays readable.
   bool CloseEntry();
+  // Ends the open entry without listing it: what was written of it is not
+  // the whole file (a read failed, or the run stopped).
+  void AbandonEntry();
   // Writes the central directory and closes the file; true when nothing
   // was open.
   bool Close();
@@ -127,6 +130,9 @@ class CZipReader {
   long ReadEntry(void* buffer, std::size_t size);
   // False when reading failed, including a CRC mismatch at the end.
   bool CloseEntry();
+  // Ends the open entry without listing it: what was written of it is not
+  // the whole file (a read failed, or the run stopped).
+  void AbandonEntry();
 
   const std::string& GetErrorText() const { return m_error; }
 

@@ -242,6 +242,27 @@ TEST_F(DiskTest, SourceInUseIsAskedAboutAndReportedAsNotCopied) {
   EXPECT_TRUE(disk.Cancelled());
 }
 
+// A file that goes away between the listing and its copy (a temporary
+// file, say) is simply not there: the folder's other files are still copied.
+TEST_F(DiskTest, FileGoneSinceTheListingDoesNotEndTheFolderCopy) {
+  Make("gone\\a.txt", "a");
+  Make("gone\\c.txt", "c");
+  struct CDeleter : CTestRun {
+    std::string victim;
+    void SetCurrentPath(const std::string& path) override {
+      if (path == "b.txt") DeleteFileA(victim.c_str());
+    }
+  } deleter;
+  deleter.victim = Make("gone\\b.txt", "b");
+  disk.SetRunCallback(&deleter);
+  EXPECT_TRUE(disk.CopyFolder(Path("gone"), Path("copy")));
+  disk.SetRunCallback(&question);
+  EXPECT_EQ("a", ReadWholeFile(Path("copy\\a.txt")));
+  EXPECT_EQ("c", ReadWholeFile(Path("copy\\c.txt")));
+  EXPECT_FALSE(::FileExists(Path("copy\\b.txt")));
+  EXPECT_TRUE(disk.FailedFiles().empty());
+}
+
 // An existing target is replaced only by a complete copy, made beside it
 // and swapped in: nothing of a longer old file stays behind, and no
 // temporary file is left over.
