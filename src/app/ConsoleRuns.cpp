@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "base/Interaction.h"
 #include "base/Settings.h"
 #include "base/SystemPaths.h"
+#include "base/TempFile.h"
 #include "base/Text.h"
 #include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
@@ -28,8 +28,6 @@ namespace {
 const char kCatalogueFile[] = "backup.xml";
 // A new archive written beside an existing one until it is complete.
 const char kArchivePrefix[] = "QMZ";
-// GetTempFileName appends up to 14 characters to the folder.
-const size_t kTempNameRoom = 14;
 
 const char kOpenBackupSettings[] = "Fatal error: failed to open backup settings!";
 const char kFolderExists[] =
@@ -104,15 +102,12 @@ std::optional<std::string> MakeWorkingFolder() {
 }
 
 // An archive already in the folder stays whole until the new one is: the
-// new one is written under a temporary name beside it.
-std::optional<std::string> ArchiveBuildPath(const std::string& folder) {
+// new one is written under a temporary name beside it, which `beside` owns.
+std::optional<std::string> ArchiveBuildPath(const std::string& folder, CTempFile& beside) {
   std::string archive = folder + kArchiveFile;
   if (GetFileAttributesA(archive.c_str()) == INVALID_FILE_ATTRIBUTES) return archive;
-  char name[MAX_PATH];
-  if (folder.size() + kTempNameRoom >= MAX_PATH ||
-      GetTempFileNameA(folder.c_str(), kArchivePrefix, 0, name) == 0)
-    return std::nullopt;
-  return std::string(name);
+  if (!beside.Create(folder, kArchivePrefix)) return std::nullopt;
+  return beside.Path();
 }
 
 // Puts the complete new archive in the old one's place.
@@ -151,6 +146,7 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
   CheckRunningPrograms(catalogue);
 
   std::string folder = NormaliseFolder(path);
+  CTempFile beside;  // outlives the writer, which must close the file first
   ArchiveWriter archive(&front);
   archive.SetStopRequest(front.Stop());
   std::optional<std::vector<std::string>> namesBefore;
@@ -168,11 +164,10 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
   if (compress) {
     std::optional<std::string> secret;
     if (passwordGiven) secret = password;
-    std::optional<std::string> buildPath = ArchiveBuildPath(folder);
+    std::optional<std::string> buildPath = ArchiveBuildPath(folder, beside);
     if (!buildPath || !archive.Open(*buildPath, folder, false, secret, level)) {
       PrintMessage(kCreateArchive +
                    (buildPath ? archive.GetErrorText() : SystemMessage(GetLastError())) + "\n");
-      if (buildPath) DeleteFileA(buildPath->c_str());
       RemoveFailedSet(disk, folder, namesBefore);
       return RunOutcome::Failed;
     }
@@ -190,6 +185,7 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
   }
   succeeded = succeeded && !front.ShouldStop();
   if (succeeded && compress) succeeded = PutArchiveInPlace(built, folder);
+  if (succeeded) beside.Keep();
   if (!succeeded) RemoveFailedSet(disk, folder, namesBefore);
   return Outcome(succeeded);
 }

@@ -14,9 +14,15 @@ class CTempFile {
   ~CTempFile() { Remove(); }
 
   // Makes a new empty file in the folder, named with the prefix; false
-  // (with the thread's last error) when it can't.
+  // (with the thread's last error) when it can't, or when the folder leaves
+  // no room for the name within MAX_PATH.
   bool Create(const std::string& folder, const char* prefix) {
     Remove();
+    // GetTempFileName appends up to 14 characters to the folder.
+    if (folder.size() + 14 >= MAX_PATH) {
+      SetLastError(ERROR_FILENAME_EXCED_RANGE);
+      return false;
+    }
     char name[MAX_PATH];
     if (GetTempFileNameA(folder.c_str(), prefix, 0, name) == 0) return false;
     m_path = name;

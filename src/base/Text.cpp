@@ -4,6 +4,11 @@
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
+std::string ToLowerAscii(std::string text) {
+  for (char& c : text) c = LowerAscii(c);
+  return text;
+}
+
 int CompareNoCase(const std::string& a, const std::string& b) {
   std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {

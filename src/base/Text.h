@@ -8,6 +8,7 @@
 // Only A-Z are folded: the rule of file names, registry names and the
 // program's own element names alike, whatever the code page.
 char LowerAscii(char c);
+std::string ToLowerAscii(std::string text);
 // Byte-wise comparison with ASCII letters folded: <0, 0 or >0.
 int CompareNoCase(const std::string& a, const std::string& b);
 bool EqualNoCase(const std::string& a, const std::string& b);

@@ -9,6 +9,7 @@
 #include "base/Interaction.h"
 #include "base/LocaleText.h"
 #include "base/Settings.h"
+#include "base/Text.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
 
@@ -231,8 +232,7 @@ class Catalogue::CEvaluation {
 
   void SetVariable() {
     CatalogueEntry& entry = *m_current;
-    std::string name = m_varName;
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string name = ToLowerAscii(m_varName);
     for (size_t i = 0; i < entry.variableNames.size(); ++i) {
       if (SameText(entry.variableNames[i], name.c_str())) {
         entry.variableValues[i] = m_varValue;

@@ -4,7 +4,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cctype>
 #include <set>
 #include <vector>
 
@@ -49,11 +48,6 @@ const SpecialFolder kSpecialFolders[] = {
     {"ComAppData", CSIDL_COMMON_APPDATA},
 };
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
 
 
 // A folder's path names the folder only where a path element ends there:
@@ -99,13 +93,13 @@ std::vector<std::string> References(const std::string& text) {
 // already shown to end (`finite`) are not walked again.
 bool LeadsBack(const std::string& name, const CatalogueEntry* entry, std::vector<std::string>& chain,
                std::set<std::string>& finite) {
-  std::string key = Lower(name);
+  std::string key = ToLowerAscii(name);
   if (finite.count(key)) return false;
   if (GetSpecialFolder(name)) return false;
   std::optional<std::string> value = FindVariable(entry, name);
   if (!value) return false;
   for (const std::string& reference : References(*value)) {
-    std::string lower = Lower(reference);
+    std::string lower = ToLowerAscii(reference);
     if (std::find(chain.begin(), chain.end(), lower) != chain.end()) return true;
     chain.push_back(lower);
     bool back = LeadsBack(reference, entry, chain, finite);
@@ -154,7 +148,7 @@ bool ExpandPathVariables(std::string& path, const CatalogueEntry* entry) {
       value = FindVariable(entry, name);
       if (!value) return false;
       // A value that leads back to its own name would expand without end.
-      std::vector<std::string> chain{Lower(name)};
+      std::vector<std::string> chain{ToLowerAscii(name)};
       std::set<std::string> finite;
       if (LeadsBack(name, entry, chain, finite)) return false;
     }
@@ -188,6 +182,8 @@ std::string CPlaceholderFolders::Unfold(const std::string& text) const {
       {&m_profile, "%userprofile%"},
       {&m_comPrograms, "%comprograms%"},
       {&m_programs, "%programs%"}};
+  // Most values hold no placeholder.
+  if (text.find('%') == std::string::npos) return text;
   std::string unfolded = text;
   for (const auto& step : order) {
     if (*step.first) unfolded = ReplaceAll(unfolded, step.second, **step.first);

@@ -5,7 +5,6 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <optional>
 #include <stdexcept>
 #include <string>

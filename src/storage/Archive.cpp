@@ -31,8 +31,6 @@ const DWORD kPackBlock = 65536;
 const DWORD kUnpackBlock = 16384;
 const char kInUsePrefix[] = "FIU";
 const char kDesktopIni[] = "desktop.ini";
-// GetTempFileName appends up to 14 characters to the folder.
-const size_t kTempNameRoom = 14;
 
 std::string WithTrailingBackslash(std::string folder) {
   if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
@@ -544,10 +542,8 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
 bool ArchiveReader::UnpackOverExisting(const ZipEntryInfo& entry, const std::string& target,
                                        const std::string& parent, TargetState state) {
   CTempFile written;
-  if (parent.size() + kTempNameRoom >= MAX_PATH || !written.Create(parent, kInUsePrefix)) {
-    m_errorText = SystemMessage(parent.size() + kTempNameRoom < MAX_PATH
-                                    ? GetLastError()
-                                    : static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  if (!written.Create(parent, kInUsePrefix)) {
+    m_errorText = SystemMessage(GetLastError());
     m_zip.CloseEntry();
     return false;
   }

@@ -25,8 +25,6 @@ const char kCopyPrefix[] = "QMC";
 // Explorer keeps these locked in odd ways; never worth a question.
 const char kDesktopIni[] = "desktop.ini";
 const DWORD kBlockSize = 65536;
-// GetTempFileName appends up to 14 characters to the folder.
-const size_t kTempNameRoom = 14;
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
@@ -457,12 +455,7 @@ std::optional<bool> CDiskObject::OpenTarget(const std::string& target, CHandle& 
 // target stays open, and so locked, in `held` until the copy is complete.
 bool CDiskObject::WriteBeside(const std::string& target, CopyRoute route, CHandle& output,
                               CHandle& held, CTempFile& temporary) {
-  std::string folder = FolderOf(target);
-  if (folder.size() + kTempNameRoom >= MAX_PATH) {
-    SetSystemError(ERROR_FILENAME_EXCED_RANGE, target);
-    return false;
-  }
-  if (!temporary.Create(folder, route == CopyRoute::AtRestart ? kInUsePrefix : kCopyPrefix)) {
+  if (!temporary.Create(FolderOf(target), route == CopyRoute::AtRestart ? kInUsePrefix : kCopyPrefix)) {
     SetSystemError(GetLastError(), target);
     return false;
   }

@@ -119,11 +119,18 @@ std::optional<std::string> ParseHexBytes(const std::string& text) {
 // of `type`, compared with the value itself.
 bool ContentRestoresValue(std::uint32_t type, const std::string& data, const std::string& content,
                           const UnfoldPlaceholders& unfold) {
-  std::optional<std::string> read = AttributeValueAsRead(EscapeXml(content));
-  if (!read) return false;
   std::uint32_t readType = RegistryTypeFromName(RegistryTypeName(type));
   if (readType != type) return false;
-  std::optional<std::string> bytes = ParseValueContent(unfold(UnescapeXml(*read)), readType);
+  // Escaping takes out every character but the line ends at which the
+  // reader would change the text, and unescaping gives it back: a Content
+  // without line ends is read as it is written.
+  std::optional<std::string> read = content;
+  if (content.find_first_of("\r\n") != std::string::npos) {
+    read = AttributeValueAsRead(EscapeXml(content));
+    if (!read) return false;
+    read = UnescapeXml(*read);
+  }
+  std::optional<std::string> bytes = ParseValueContent(unfold(*read), readType);
   // The import refuses to write a value without bytes.
   if (!bytes || bytes->empty()) return false;
   // A folded folder comes back spelled as this computer's shell spells it
