@@ -33,3 +33,12 @@ function(qm_wine_test)
     set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
   endif()
 endfunction()
+
+# qm_wine_x_test(NAME name TARGET target [LOCKS lock...] [ARGS ...]): a test
+# whose windows are drawn on a virtual X screen, in the prefix kept for them.
+function(qm_wine_x_test)
+  cmake_parse_arguments(T "" "NAME;TARGET" "LOCKS;ARGS" ${ARGN})
+  add_test(NAME ${T_NAME}
+    COMMAND ${QM_SCRIPTS}/wine-x-test.sh ${CMAKE_BINARY_DIR} ${QM_WINE_ARCH} $<TARGET_FILE:${T_TARGET}> ${T_ARGS})
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT 300 RESOURCE_LOCK "wine_x;${T_LOCKS}")
+endfunction()
