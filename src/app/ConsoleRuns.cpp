@@ -17,6 +17,7 @@
 #include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
+#include "engine/BackupSet.h"
 #include "engine/Engine.h"
 #include "storage/Archive.h"
 #include "storage/DiskObject.h"
@@ -26,8 +27,6 @@
 namespace {
 
 const char kCatalogueFile[] = "backup.xml";
-// A new archive written beside an existing one until it is complete.
-const char kArchivePrefix[] = "QMZ";
 
 const char kOpenBackupSettings[] = "Fatal error: failed to open backup settings!";
 const char kFolderExists[] =
@@ -41,84 +40,6 @@ const char kUnpackRegistry[] = "Fatal error: couldn't uncompress registry settin
 const char kOpenRestoreSettings[] = "Fatal error: failed to open restore settings!";
 const char kNotFound[] =
     "The following applications were not found on this computer and will not be restored:\r\n";
-
-// Every "/" becomes "\" and the path ends with "\".
-std::string NormaliseFolder(std::string folder) {
-  folder = WithBackslashes(folder);
-  if (folder.empty() || folder.back() != '\\') folder += '\\';
-  return folder;
-}
-
-bool IsFolder(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// The names directly inside a folder.
-std::vector<std::string> NamesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  CFind find(folder + "*");
-  if (!find.Valid()) return names;
-  do {
-    std::string name = find.Name();
-    if (name != "." && name != "..") names.push_back(name);
-  } while (find.Next());
-  return names;
-}
-
-// Removes what a failed backup wrote into its folder. A folder the run
-// made goes whole; in a folder that was there before only the names the
-// run added go, so the user's own files stay.
-void RemoveFailedSet(CDiskObject& disk, const std::string& folder,
-                     const std::optional<std::vector<std::string>>& namesBefore) {
-  disk.SetCancelled(false);  // an Abort must not stop the clean-up
-  if (!namesBefore) {
-    disk.RemoveFolderTree(folder);
-    return;
-  }
-  for (const std::string& name : NamesIn(folder)) {
-    if (std::find(namesBefore->begin(), namesBefore->end(), name) != namesBefore->end()) continue;
-    std::string path = folder + name;
-    if (IsFolder(path))
-      disk.RemoveFolderTree(path + "\\");
-    else
-      disk.RemoveFile(path);
-  }
-}
-
-// A folder of the run's own inside the temporary folder, for the settings
-// and registry files of a packed set.
-std::optional<std::string> MakeWorkingFolder() {
-  std::string base = TemporaryFolder();
-  if (base.empty()) return std::nullopt;
-  if (base.back() != '\\') base += '\\';
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    std::string folder = base + "QMRestore-" + std::to_string(GetCurrentProcessId()) + "-" +
-                         std::to_string(GetTickCount() + attempt) + "\\";
-    if (CreateDirectoryA(folder.c_str(), NULL)) return folder;
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
-  }
-  return std::nullopt;
-}
-
-// An archive already in the folder stays whole until the new one is: the
-// new one is written under a temporary name beside it, which `beside` owns.
-std::optional<std::string> ArchiveBuildPath(const std::string& folder, CTempFile& beside) {
-  std::string archive = folder + kArchiveFile;
-  if (GetFileAttributesA(archive.c_str()) == INVALID_FILE_ATTRIBUTES) return archive;
-  if (!beside.Create(folder, kArchivePrefix)) return std::nullopt;
-  return beside.Path();
-}
-
-// Puts the complete new archive in the old one's place.
-bool PutArchiveInPlace(const std::string& built, const std::string& folder) {
-  std::string archive = folder + kArchiveFile;
-  if (built == archive) return true;
-  SetFileAttributesA(archive.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (MoveFileExA(built.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-  PrintMessage(kCreateArchive + SystemMessage(GetLastError()) + "\n");
-  return false;
-}
 
 RunOutcome Outcome(bool succeeded) {
   if (!succeeded) return RunOutcome::Failed;
@@ -145,7 +66,7 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
 
   CheckRunningPrograms(catalogue);
 
-  std::string folder = NormaliseFolder(path);
+  std::string folder = NormaliseSetFolder(path);
   CTempFile beside;  // outlives the writer, which must close the file first
   ArchiveWriter archive(&front);
   archive.SetStopRequest(front.Stop());
@@ -184,7 +105,11 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
     disk.RemoveFolderTree(folder + kRegistryFolder + "\\");
   }
   succeeded = succeeded && !front.ShouldStop();
-  if (succeeded && compress) succeeded = PutArchiveInPlace(built, folder);
+  if (succeeded && compress) {
+    std::string error;
+    succeeded = PutArchiveInPlace(built, folder, error);
+    if (!succeeded) PrintMessage(kCreateArchive + error + "\n");
+  }
   if (succeeded) beside.Keep();
   if (!succeeded) RemoveFailedSet(disk, folder, namesBefore);
   return Outcome(succeeded);
@@ -231,7 +156,7 @@ RunOutcome RunConsoleRestore(const std::string& path, const std::string& passwor
   ArchiveReader archive(&front);
   archive.SetStopRequest(front.Stop());
 
-  std::string folder = NormaliseFolder(path);
+  std::string folder = NormaliseSetFolder(path);
   bool packed = !disk.FileExists(folder + kRestoreSettingsFile);
   if (!packed) return Outcome(RestoreSet(front, disk, archive, false, folder));
 
