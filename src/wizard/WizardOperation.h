@@ -1,0 +1,2 @@
+#pragma once
+enum class WizardOperation { None = 0, Backup = 1, Restore = 2, Schedule = 3 };
