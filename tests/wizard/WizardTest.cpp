@@ -363,3 +363,87 @@ TEST(WizardFolderText, BreaksLongFoldersNearEvery44thCharacter) {
 }
 
 }  // namespace
+
+namespace {
+
+struct WindowOfProcess {
+  DWORD processId;
+  HWND window;
+};
+
+BOOL CALLBACK FindWizardWindow(HWND window, LPARAM parameter) {
+  WindowOfProcess& wanted = *reinterpret_cast<WindowOfProcess*>(parameter);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  char caption[64] = "";
+  GetWindowTextA(window, caption, sizeof caption);
+  if (owner != wanted.processId || std::string(caption) != "Tervane - Quillmark") return TRUE;
+  wanted.window = window;
+  return FALSE;
+}
+
+std::string WindowText(HWND window) {
+  char text[512] = "";
+  SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, NULL);
+  return text;
+}
+
+// Waits for `done`, looking every 50 ms.
+bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 30000) {
+  for (DWORD waited = 0; !done(); waited += 50) {
+    if (waited > timeoutMs) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+}  // namespace
+
+// The real program, started as a user starts it and driven from this
+// process by control ids, as clicks would.
+TEST_F(Wizard, TheProgramBacksUpWhenDrivenFromOutside) {
+  CreateRegistryKey(kInstallKey);
+  std::string set = temp.Path() + "outside";
+  std::string command = "\"" + ProgramFolder() + "backup.exe\"";
+  STARTUPINFOA startup = {sizeof startup};
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, start.c_str(),
+                             &startup, &process));
+  CloseHandle(process.hThread);
+  WindowOfProcess found = {process.dwProcessId, NULL};
+  ASSERT_TRUE(WaitFor([&] {
+    EnumWindows(FindWizardWindow, reinterpret_cast<LPARAM>(&found));
+    return found.window != NULL;
+  }));
+  HWND window = found.window;
+  auto press = [&](int id) {
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(window, id));
+  };
+  auto heading = [&] { return WindowText(GetDlgItem(window, IDC_HEADING)); };
+
+  press(IDC_NEXT);
+  ASSERT_TRUE(WaitFor([&] { return heading() == LoadResourceString(IDS_SELECT_OPERATION); }));
+  press(IDC_NEXT);
+  ASSERT_TRUE(WaitFor([&] { return heading() == LoadResourceString(IDS_BACKUP_FOLDER); }));
+  SendMessageA(GetDlgItem(window, IDC_FOLDER), WM_SETTEXT, 0, (LPARAM)set.c_str());
+  SendMessageA(GetDlgItem(window, IDC_COMPRESS), BM_SETCHECK, BST_UNCHECKED, 0);
+  press(IDC_COMPRESS);
+  press(IDC_NEXT);
+  ASSERT_TRUE(WaitFor([&] { return heading() == LoadResourceString(IDS_BACKUP_SELECTION); }));
+  press(IDC_NEXT);
+  HWND next = GetDlgItem(window, IDC_NEXT);
+  ASSERT_TRUE(WaitFor([&] { return WindowText(next) == "Finish"; }));
+  EXPECT_NE(std::string::npos,
+            WindowText(GetDlgItem(window, IDC_TEXT_AREA)).find("Backup operation successfull!"));
+  press(IDC_NEXT);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 30000));
+  DWORD status = 99;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(0u, status);
+
+  EXPECT_TRUE(FileExists(set + "\\restore.xml"));
+  EXPECT_TRUE(FileExists(set + "\\Registry\\Notes.xml"));
+  EXPECT_EQ("first note", ReadWholeFile(set + "\\Notes\\files\\a.txt"));
+  EXPECT_EQ("second note", ReadWholeFile(set + "\\Notes\\files\\sub\\b.txt"));
+}
