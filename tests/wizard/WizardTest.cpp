@@ -263,8 +263,12 @@ TEST_F(Wizard, PackedBackupWithPasswordRestoresAskingThePasswordOnce) {
   dialogs.QueuePassword("secret7");
   dialogs.Queue(IDD_CONFIRM, [](CDialog& confirm) { confirm.PressButton(IDC_YES_TO_ALL); });
   Open();
-  ToFolderPage(IDC_BUTTON_RESTORE, set);
+  // A set inside the rollback folder can't roll back into itself.
+  ToFolderPage(IDC_BUTTON_RESTORE, RollbackFolder() + "older");
   EXPECT_TRUE(wizard->IsItemVisible(IDC_ROLLBACK));
+  EXPECT_FALSE(wizard->IsItemEnabled(IDC_ROLLBACK));
+  wizard->SetItemText(IDC_FOLDER, set);
+  PumpIdle();
   EXPECT_TRUE(wizard->IsItemEnabled(IDC_ROLLBACK));
   Press(IDC_NEXT);
   ASSERT_EQ(PageSelection, wizard->Page());
@@ -284,7 +288,12 @@ TEST_F(Wizard, PackedBackupWithPasswordRestoresAskingThePasswordOnce) {
   EXPECT_TRUE(rollback.HasFile("restore.xml", false));
   EXPECT_TRUE(rollback.HasFile("Registry\\Notes.xml", true));
   rollback.Close();
+
+  // Settings that need a restart: the user is asked, and No just closes.
+  SetRebootNeeded(true);
+  boxes.When(LoadResourceString(IDS_RESTART), [] { return IDNO; });
   Press(IDC_NEXT);
+  EXPECT_TRUE(boxes.Shown(LoadResourceString(IDS_RESTART)));
   EXPECT_EQ(NULL, wizard->Handle());
 }
 
