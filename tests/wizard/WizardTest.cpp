@@ -395,6 +395,18 @@ struct WindowOfProcess {
   HWND window;
 };
 
+// The help viewer's window, once it shows the program's help.
+BOOL CALLBACK FindHelpWindow(HWND window, LPARAM parameter) {
+  char type[64] = "", caption[64] = "";
+  GetClassNameA(window, type, sizeof type);
+  GetWindowTextA(window, caption, sizeof caption);
+  if (!IsWindowVisible(window) || std::string(type) != "HH Parent" ||
+      std::string(caption) != "Quillmark Help")
+    return TRUE;
+  *reinterpret_cast<HWND*>(parameter) = window;
+  return FALSE;
+}
+
 BOOL CALLBACK FindWizardWindow(HWND window, LPARAM parameter) {
   WindowOfProcess& wanted = *reinterpret_cast<WindowOfProcess*>(parameter);
   DWORD owner = 0;
@@ -427,6 +439,8 @@ bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = 30000) {
 // process by control ids, as clicks would.
 TEST_F(Wizard, TheProgramBacksUpWhenDrivenFromOutside) {
   CreateRegistryKey(kInstallKey);
+  ASSERT_TRUE(CopyFileA((ProgramFolder() + "Quillmark.chm").c_str(),
+                        (start + "Quillmark.chm").c_str(), FALSE));
   std::string set = temp.Path() + "outside";
   std::string command = "\"" + ProgramFolder() + "backup.exe\"";
   STARTUPINFOA startup = {sizeof startup};
@@ -444,6 +458,15 @@ TEST_F(Wizard, TheProgramBacksUpWhenDrivenFromOutside) {
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(window, id));
   };
   auto heading = [&] { return WindowText(GetDlgItem(window, IDC_HEADING)); };
+
+  // Help shows the help file of the start directory.
+  press(IDC_HELP_BUTTON);
+  HWND help = NULL;
+  EXPECT_TRUE(WaitFor([&] {
+    EnumWindows(FindHelpWindow, reinterpret_cast<LPARAM>(&help));
+    return help != NULL;
+  }));
+  if (help != NULL) PostMessageA(help, WM_CLOSE, 0, 0);
 
   press(IDC_NEXT);
   ASSERT_TRUE(WaitFor([&] { return heading() == LoadResourceString(IDS_SELECT_OPERATION); }));
