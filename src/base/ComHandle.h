@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <shlobj.h>
 
 // COM on the calling thread for one scope. Declare it before the interface
 // pointers, so they are released before COM goes away.
@@ -61,4 +62,16 @@ class CComRef {
 
  private:
   T* m_pointer = nullptr;
+};
+
+// Frees a block the shell handed out (an item id list), for std::unique_ptr.
+// The shell's own allocator, not the task allocator: on Windows 95 without
+// a newer shell the two differ.
+struct CShellFree {
+  void operator()(void* block) const {
+    IMalloc* allocator = nullptr;
+    if (FAILED(SHGetMalloc(&allocator)) || allocator == nullptr) return;
+    allocator->Free(block);
+    allocator->Release();
+  }
 };

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 class CHandle {
  public:
@@ -135,6 +136,12 @@ struct CHeapFree {
 };
 template <typename T>
 using CHeapBlock = std::unique_ptr<T, CHeapFree>;
+
+// Destroys a menu with its submenus, for std::unique_ptr.
+struct CMenuDestroy {
+  void operator()(HMENU menu) const { DestroyMenu(menu); }
+};
+using CMenuHandle = std::unique_ptr<std::remove_pointer_t<HMENU>, CMenuDestroy>;
 
 // One C runtime stream, closed when its owner goes.
 class CStdFile {

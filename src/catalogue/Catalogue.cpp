@@ -305,6 +305,15 @@ CatalogueEntry& Catalogue::AppendEntry(std::unique_ptr<CatalogueEntry> entry) {
   return *m_entries.back();
 }
 
+bool Catalogue::RemoveEntry(const CatalogueEntry& entry) {
+  for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+    if (it->get() != &entry) continue;
+    m_entries.erase(it);
+    return true;
+  }
+  return false;
+}
+
 void AddCustomEntries(Catalogue& catalogue) {
   auto group = std::make_unique<CatalogueEntry>();
   group->name = kCustomGroupName;

@@ -28,6 +28,9 @@ class Catalogue {
   const std::vector<std::unique_ptr<CatalogueEntry>>& Entries() const { return m_entries; }
   // Appends an entry the front end makes (the custom items).
   CatalogueEntry& AppendEntry(std::unique_ptr<CatalogueEntry> entry);
+  // Removes an entry the user took out (a custom item), which no other
+  // entry may have as its parent. False when it isn't in the list.
+  bool RemoveEntry(const CatalogueEntry& entry);
 
  private:
   class CEvaluation;

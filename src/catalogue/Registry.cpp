@@ -62,6 +62,21 @@ std::optional<std::string> SubkeyName(HKEY key, unsigned index) {
   return std::string(name, length);
 }
 
+// Subkeys first: NT deletes only keys without any.
+LONG DeleteKeyAndBelow(HKEY parent, const std::string& name) {
+  {
+    CRegKey key;
+    LONG status = key.Open(parent, name, KEY_READ);
+    if (status != ERROR_SUCCESS) return status;
+    // Each deletion renumbers the rest, so the first one is always next.
+    while (std::optional<std::string> subkey = SubkeyName(key.Get(), 0)) {
+      status = DeleteKeyAndBelow(key.Get(), *subkey);
+      if (status != ERROR_SUCCESS) return status;
+    }
+  }
+  return RegDeleteKeyA(parent, name.c_str());
+}
+
 }  // namespace
 
 std::optional<std::string> ReadRegistryValue(const std::string& path) {
@@ -147,6 +162,14 @@ bool DeleteRegistryKey(const std::string& path) {
   // An empty key path would name the root itself.
   if (key.empty()) return false;
   return RegDeleteKeyA(root, key.c_str()) == ERROR_SUCCESS;
+}
+
+bool DeleteRegistryTree(const std::string& path) {
+  HKEY root;
+  std::string key;
+  if (!SplitRoot(path, kMaxRegistryPath, root, key)) return false;
+  if (key.empty()) return false;
+  return DeleteKeyAndBelow(root, key) == ERROR_SUCCESS;
 }
 
 std::string WindowsVersionTag(unsigned long platform, unsigned long major, unsigned long minor) {

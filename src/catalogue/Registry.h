@@ -27,7 +27,10 @@ bool CreateRegistryKey(const std::string& path);
 // size 0: `data` is a text stored as a string value; otherwise `size` bytes
 // stored as a binary value. The key must exist.
 bool WriteRegistryValue(const std::string& path, const char* data, size_t size);
+// Fails for a key that has subkeys (on NT; Windows 95 would take them all).
 bool DeleteRegistryKey(const std::string& path);
+// The key with every key below it, the same on every Windows.
+bool DeleteRegistryTree(const std::string& path);
 
 // True if the running Windows is named in `list` ("95", "98", "ME", "NT",
 // "2000", "XP", "2003", "32"), matched as a substring without regard to case.

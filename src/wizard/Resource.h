@@ -114,3 +114,11 @@
 #define IDM_EDIT_ITEM 32774
 #define IDM_ADD_ITEM 32778
 #define IDM_DELETE_ALL 32779
+
+// Strings of the selection tree and its custom items.
+#define IDS_PROGRAMS_MISSING 200
+#define IDS_DELETE_CUSTOM 201
+#define IDS_DUPLICATE_NAME 202
+#define IDS_EMPTY_ITEM_PATH 203
+#define IDS_EMPTY_ITEM_NAME 204
+#define IDS_SELECT_FOLDER 205

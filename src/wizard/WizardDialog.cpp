@@ -578,7 +578,10 @@ void CWizardDialog::OpenHelp() {
 void CWizardDialog::Browse() {
   UINT flags = BIF_RETURNONLYFSDIRS;
   if (m_operation != WizardOperation::Restore) flags |= BIF_EDITBOX | BIF_NEWDIALOGSTYLE;
-  CFolderDialog dialog(kSelectFolder, CDiskObject::FolderOf(ItemText(IDC_FOLDER)), flags);
+  CFolderDialog dialog;
+  dialog.title = kSelectFolder;
+  dialog.path = CDiskObject::FolderOf(ItemText(IDC_FOLDER));
+  dialog.flags = flags;
   if (dialog.Run(m_window) != IDOK) return;
   SetItemText(IDC_FOLDER, dialog.path);
   int end = GetWindowTextLengthA(Item(IDC_FOLDER));

@@ -117,6 +117,17 @@ TEST_F(RegistryHelpers, DeletingAKeyWithSubkeysFails) {
   EXPECT_FALSE(DeleteRegistryKey(Path("Parent")));
 }
 
+TEST_F(RegistryHelpers, DeletingATreeTakesEveryKeyBelow) {
+  for (const char* key : {"Tree\\a\\b\\c", "Tree\\a\\d", "Tree\\e", "Treetop"})
+    ASSERT_TRUE(CreateRegistryKey(Path(key)));
+  ASSERT_TRUE(WriteRegistryValue(Path("Tree\\a\\b\\Value"), "v", 0));
+  EXPECT_TRUE(DeleteRegistryTree(Path("Tree")));
+  EXPECT_FALSE(RegistryKeyExists(Path("Tree")));
+  EXPECT_TRUE(RegistryKeyExists(Path("Treetop")));
+  EXPECT_FALSE(DeleteRegistryTree(Path("Tree")));
+  EXPECT_FALSE(DeleteRegistryTree("HKEY_CURRENT_USER\\"));
+}
+
 TEST_F(RegistryHelpers, LongPathsFailCleanly) {
   // Paths are limited to 511 characters (1023 for the key-exists test); the
   // system's own "A" registry calls already stop near 260 for the key part.
