@@ -13,6 +13,8 @@
 #include "base/Interaction.h"
 #include "base/SystemPaths.h"
 #include "storage/DiskObject.h"
+#include "catalogue/CatalogueEntry.h"
+#include "wizard/CustomItem.h"
 #include "wizard/Resource.h"
 #include "wizard/SmallDialogs.h"
 #include "wizard/WizardDialog.h"
@@ -75,6 +77,9 @@ class CPhotographer : public CScriptedDialogs {
  public:
   void DialogOpened(CDialog& dialog, int resourceId) override {
     if (resourceId == IDD_WIZARD) return;
+    // A modal dialog shows itself only once its loop is idle, which it is
+    // not yet.
+    ShowWindow(dialog.Handle(), SW_SHOW);
     Photograph(dialog.Handle(), name);
     dialog.PressButton(resourceId == IDD_ABOUT ? IDOK : IDCANCEL);
   }
@@ -133,6 +138,12 @@ int main(int argc, char** argv) {
   CConfirm confirm;
   confirm.question = "File C:\\users\\someone\\Documents\\notes.txt already exists! Overwrite?";
   confirm.Run(wizard.Handle());
+  photographer.name = "dialog-custom-item";
+  CatalogueEntry entry;
+  entry.name = "Letters";
+  entry.items.push_back(";C:\\Letters\\");
+  CCustomItem item(entry, false, true);
+  item.Run(wizard.Handle());
   photographer.name = "dialog-about";
   CAboutBox about;
   about.Run(wizard.Handle());
