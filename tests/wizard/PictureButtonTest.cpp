@@ -189,10 +189,4 @@ TEST_F(ToolTips, EmptyTextOrClearRemovesTheTool) {
   EXPECT_EQ(0, Count());
 }
 
-TEST_F(ToolTips, ControlsTheDialogLacksGetNone) {
-  m_tips.SetTip(IDC_BACK, "Back");
-  EXPECT_EQ(0, Count());
-  EXPECT_FALSE(m_tips.HasTip(IDC_BACK));
-}
-
 }  // namespace

@@ -227,15 +227,6 @@ TEST(RichTextBitmaps, NeedAResourceNumber) {
   EXPECT_TRUE(lines[0].runs[1].text.empty());
 }
 
-TEST(RichTextBitmaps, SplitTheTextAroundThem) {
-  std::vector<RichTextLine> lines = ParseRichText("a<bmp idres=5>a");
-  ASSERT_EQ(1u, lines.size());
-  ASSERT_EQ(3u, lines[0].runs.size());
-  EXPECT_FALSE(lines[0].runs[0].IsBitmap());
-  EXPECT_TRUE(lines[0].runs[1].IsBitmap());
-  EXPECT_EQ("a", lines[0].runs[2].text);
-}
-
 TEST(RichTextUnfinishedMarkup, DeepNestingNeitherOverflowsNorLeaksStyle) {
   const int depth = 200000;
   std::string markup;

@@ -173,13 +173,4 @@ TEST_F(RichTextControl, DrawsTheLogoAndSkipsMissingBitmaps) {
   EXPECT_EQ(0, missing.Count(IsInk));
 }
 
-TEST_F(RichTextControl, AttachingTwiceSubclassesOnce) {
-  HWND control = MakeControl();
-  AttachRichText(control);
-  LONG_PTR procedure = GetWindowLongPtrA(control, GWLP_WNDPROC);
-  AttachRichText(control);
-  SetRichText(control, "x");
-  EXPECT_EQ(procedure, GetWindowLongPtrA(control, GWLP_WNDPROC));
-}
-
 }  // namespace
