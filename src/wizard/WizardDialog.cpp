@@ -181,8 +181,14 @@ bool CWizardDialog::OnInit() {
   HICON icon = LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDI_PROGRAM));
   SendMessageA(m_window, WM_SETICON, ICON_BIG, (LPARAM)icon);
   SendMessageA(m_window, WM_SETICON, ICON_SMALL, (LPARAM)icon);
+  // The headers span the dialog, whatever size its font makes it.
+  RECT client;
+  GetClientRect(m_window, &client);
+  RECT band = {0, 0, 337, 36};
+  MapDialogRect(m_window, &band);
   for (int page = 0; page < 7; ++page)
-    m_headers[page] = LoadBitmapA(ResourceModule(), MAKEINTRESOURCEA(IDB_HEADER_FIRST + page));
+    m_headers[page] = (HBITMAP)LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDB_HEADER_FIRST + page),
+                                          IMAGE_BITMAP, client.right, band.bottom, 0);
   AttachRichText(Item(IDC_TEXT_AREA));
   m_tips.Create(m_window);
 
@@ -213,9 +219,9 @@ void CWizardDialog::ChooseOperation(WizardOperation operation) {
        {WizardOperation::Backup, WizardOperation::Restore, WizardOperation::Schedule}) {
     int button = ButtonOf(other);
     if (other == operation)
-      m_tips.Clear(button);
+      m_tips.ClearTip(button);
     else
-      m_tips.SetText(button, LoadResourceString(DescriptionOf(other)));
+      m_tips.SetTip(button, LoadResourceString(DescriptionOf(other)));
     InvalidateRect(Item(button), NULL, TRUE);
   }
   SetChecked(IDC_RADIO_BACKUP, operation == WizardOperation::Backup);
