@@ -11,7 +11,7 @@ if [ "${1:-}" = "--winver" ]; then winver=$2; shift 2; fi
 "$here/wine-prefix.sh" "$build" "$arch" up
 . "$here/wine-env.sh" "$build" "$arch"
 if [ -n "$winver" ]; then
-  "$QM_WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$1")" /v Version /d "$winver" /f >/dev/null
+  "$QM_WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$1")" /v Version /d "$winver" /f >/dev/null 2>&1 </dev/null
 fi
 # Wine may start helper processes (explorer for the desktop, services) that
 # outlive the program and inherit its output. Writing to a file instead of

@@ -40,7 +40,7 @@ for link in "$WINEPREFIX"/drive_c/users/*/*; do
   if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
 done
 if [ -n "$winver" ]; then
-  "$QM_WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$1")" /v Version /d "$winver" /f >/dev/null
+  "$QM_WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$1")" /v Version /d "$winver" /f >/dev/null 2>&1 </dev/null
 fi
 output=$(mktemp "$QM_BUILD_DIR/wine-x-output.XXXXXX")
 trap 'rm -f "$output"' EXIT

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "base/FileReplace.h"
 #include "base/Interaction.h"
 #include "base/Settings.h"
 #include "base/SystemPaths.h"
@@ -82,7 +83,7 @@ bool PutArchiveInPlace(const std::string& built, const std::string& folder, std:
   std::string archive = folder + kArchiveFile;
   if (built == archive) return true;
   SetFileAttributesA(archive.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (MoveFileExA(built.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  if (MoveFileOver(built, archive)) return true;
   error = SystemMessage(GetLastError());
   return false;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "base/FileReplace.h"
 #include "base/Settings.h"
 #include "base/Text.h"
 #include "system/Reboot.h"
@@ -562,7 +563,7 @@ bool ArchiveReader::UnpackOverExisting(const ZipEntryInfo& entry, const std::str
   if (StopRequested()) return false;
 
   if (state == TargetState::Replace &&
-      MoveFileExA(written.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      MoveFileOver(written.Path(), target)) {
     written.Keep();
     ApplyStoredAttributes(entry, target);
     MarkDesktopIni(target);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/FileReplace.h"
 #include "base/LocaleText.h"
 #include "base/Text.h"
 #include "system/Reboot.h"
@@ -507,7 +508,7 @@ bool CDiskObject::PlaceCopy(CopyRoute route, CTempFile& temporary, const std::st
     return true;
   }
   if (route == CopyRoute::Swap) {
-    if (!MoveFileExA(temporary.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!MoveFileOver(temporary.Path(), target)) {
       SetSystemError(GetLastError(), kWriteTo + target + ".");
       return false;
     }

@@ -179,14 +179,6 @@ std::string TwoDigits(WORD number) {
 
 }  // namespace
 
-bool EnsureTaskScheduler() {
-  OSVERSIONINFOA version = {};
-  version.dwOSVersionInfoSize = sizeof version;
-  if (!GetVersionExA(&version)) return false;
-  if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) return EnsureSystemAgent();
-  return EnsureSchedulerService();
-}
-
 // The scheduler service reads a task's file when it changes, so deleting or
 // saving right after another change can meet the file still open there: a
 // failed step is tried again for a short while.
@@ -200,6 +192,33 @@ HRESULT WithRetries(Step step) {
     result = step();
   }
   return result;
+}
+
+namespace {
+
+std::optional<DWORD> PlatformId() {
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (!GetVersionExA(&version)) return std::nullopt;
+  return version.dwPlatformId;
+}
+
+// Takes a task out again that must not run.
+void DeleteScheduledTask(const std::string& name) {
+  CComSession com;
+  CComRef<ITaskScheduler> scheduler;
+  if (!com.Ready() || !CreateTaskScheduler(scheduler)) return;
+  CWideText wide(name);
+  WithRetries([&] { return scheduler->Delete(wide.Get()); });
+}
+
+}  // namespace
+
+bool EnsureTaskScheduler() {
+  std::optional<DWORD> platform = PlatformId();
+  if (!platform) return false;
+  if (*platform == VER_PLATFORM_WIN32_WINDOWS) return EnsureSystemAgent();
+  return EnsureSchedulerService();
 }
 
 bool CreateScheduledTask(const ScheduledTask& description, const SYSTEMTIME& start) {
@@ -311,11 +330,13 @@ ScheduleOutcome SetUpSchedule(HWND owner, const ScheduleRequest& request,
   std::string program = ProgramPath();
   std::optional<std::string> logonName = LogonName();
   task.name = ScheduledTaskName(logonName);
-  if (logonName) {
+  // The 95 family runs tasks without accounts, and refuses one.
+  if (logonName && PlatformId() != DWORD(VER_PLATFORM_WIN32_WINDOWS)) {
     std::optional<std::string> password = askAccountPassword(kAccountPasswordTitle + *logonName);
     if (!password) return ScheduleOutcome::StayOnPage;
     task.account = *logonName;
     task.password = *password;
+    password->assign(password->size(), '\0');
   }
   task.application = program;
   task.parameters = kScheduledTaskParameters;
@@ -327,7 +348,10 @@ ScheduleOutcome SetUpSchedule(HWND owner, const ScheduleRequest& request,
   GetLocalTime(&start);
   // A task without its program would start nothing; and settings that
   // couldn't be stored would leave the task running the previous backup.
-  if (program.empty() || !CreateScheduledTask(task, start) || !WriteScheduleSettings(request.settings)) {
+  bool created = !program.empty() && CreateScheduledTask(task, start);
+  task.password.assign(task.password.size(), '\0');
+  if (!created || !WriteScheduleSettings(request.settings)) {
+    if (created) DeleteScheduledTask(task.name);
     ShowError(owner, kCouldntCreateTask);
     return ScheduleOutcome::StayOnPage;
   }

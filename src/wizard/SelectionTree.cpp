@@ -348,7 +348,7 @@ bool CSelectionTree::OnKeyDown(const NMTVKEYDOWN& key, LRESULT& result) {
       if (EditsCustomItems() && IsCustom(entry) &&
           Ask(m_owner.Handle(), LoadResourceString(IDS_DELETE_CUSTOM), kCaption,
               MB_YESNO | MB_ICONQUESTION) == IDYES)
-        RemoveCustomItem(*entry);
+        DeleteCustomItem(*entry);
       return true;
     default:
       return false;
@@ -411,7 +411,7 @@ bool CSelectionTree::OnCommand(int id) {
       if (IsCustom(m_context)) EditCustomItem(*m_context);
       return true;
     case IDM_DELETE_ITEM:
-      if (EditsCustomItems() && IsCustom(m_context)) RemoveCustomItem(*m_context);
+      if (EditsCustomItems() && IsCustom(m_context)) DeleteCustomItem(*m_context);
       return true;
     case IDM_DELETE_ALL:
       if (EditsCustomItems() && m_group != nullptr &&
@@ -453,10 +453,7 @@ void CSelectionTree::EditCustomItem(CatalogueEntry& entry) {
     CCustomItem dialog(edited, m_operation == WizardOperation::Restore, EditsCustomItems());
     INT_PTR answer = dialog.Run(m_owner.Handle());
     if (answer == IDC_ITEM_DELETE) {
-      HTREEITEM parent = Related(ItemOf(entry), TVGN_PARENT);
-      RemoveCustomItem(entry);
-      if (parent != NULL)
-        SendMessageA(Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(parent));
+      DeleteCustomItem(entry);
       return;
     }
     if (answer != IDOK) return;
@@ -481,6 +478,13 @@ void CSelectionTree::RemoveCustomItem(CatalogueEntry& entry) {
   m_items.erase(&entry);
   if (item != NULL) SendMessageA(Tree(), TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(item));
   m_catalogue->RemoveEntry(entry);
+}
+
+void CSelectionTree::DeleteCustomItem(CatalogueEntry& entry) {
+  HTREEITEM parent = Related(ItemOf(entry), TVGN_PARENT);
+  RemoveCustomItem(entry);
+  if (parent != NULL)
+    SendMessageA(Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(parent));
 }
 
 void CSelectionTree::RemoveAllCustomItems() {

@@ -79,6 +79,8 @@ class CSelectionTree {
   void AddCustomItem();
   void EditCustomItem(CatalogueEntry& entry);
   void RemoveCustomItem(CatalogueEntry& entry);
+  // Removes it and selects its group.
+  void DeleteCustomItem(CatalogueEntry& entry);
   void RemoveAllCustomItems();
   // Whether a custom item may take `name`: no other entry has it.
   bool NameIsFree(const std::string& name, const CatalogueEntry* except) const;

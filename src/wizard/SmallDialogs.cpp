@@ -11,6 +11,11 @@ const char kVersionLine[] = "Quillmark v1.04";
 
 }  // namespace
 
+CPassword::~CPassword() {
+  password.assign(password.size(), '\0');
+  verification.assign(verification.size(), '\0');
+}
+
 bool CPassword::OnInit() {
   SetWindowTextA(m_window, title.c_str());
   SetItemText(IDC_PASSWORD_EDIT, password);

@@ -19,6 +19,10 @@ class CPassword : public CModalDialog {
   bool allowEmpty = false;
   std::string title = kPasswordTitle;
 
+  CPassword() = default;
+  // The typed texts don't outlive the dialog in memory.
+  ~CPassword() override;
+
   // IDOK with the password typed twice the same, or IDCANCEL.
   INT_PTR Run(HWND parent) { return Create(IDD_PASSWORD, parent); }
 

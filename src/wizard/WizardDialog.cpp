@@ -551,7 +551,10 @@ void CWizardDialog::CancelPressed(bool closingWindow) {
       // next check once the answer is yes.
       UINT question =
           m_operation == WizardOperation::Restore ? IDS_CANCEL_RESTORE : IDS_CANCEL_BACKUP;
-      if (m_worker.Valid() && AskYesNo(m_window, LoadResourceString(question))) {
+      // The run may end while the question is open; then there is
+      // nothing left to stop.
+      if (m_worker.Valid() && AskYesNo(m_window, LoadResourceString(question)) &&
+          m_page == PageProgress && m_worker.Valid()) {
         // The worker decides what the run came to: it may have finished
         // before the answer.
         m_run.Stop().Request();
@@ -596,8 +599,8 @@ void CWizardDialog::Browse() {
 
 void CWizardDialog::FolderChanged() {
   std::string folder = ItemText(IDC_FOLDER);
-  EnableItem(IDC_NEXT, folder.size() > 2);
-  EnableItem(IDC_ROLLBACK, !StartsWithText(folder, RollbackFolder()));
+  if (m_page == PageFolder) EnableItem(IDC_NEXT, folder.size() > 2);
+  EnableItem(IDC_ROLLBACK, !StartsWithText(WithBackslashes(folder), RollbackFolder()));
 }
 
 std::string CWizardDialog::RollbackFolder() const {
@@ -795,9 +798,26 @@ void CWizardDialog::BackupWorker() {
       !m_disk.CreateFolderTree(folder + kRegistryFolder + "\\")) {
     m_run.ShowFatalError(kCreateFolder + m_disk.GetErrorText());
     m_cancelled = true;
-    if (!namesBefore) RemoveFailedSet(m_disk, folder, namesBefore);
+    RemoveFailedSet(m_disk, folder, namesBefore);
     return;
   }
+  try {
+    if (!WriteBackupSet(archive, beside)) {
+      m_cancelled = true;
+      RemoveFailedSet(m_disk, folder, namesBefore);
+    }
+  } catch (...) {
+    m_cancelled = true;
+    RemoveFailedSet(m_disk, folder, namesBefore);
+    throw;
+  }
+}
+
+// The backup itself, into the prepared folder; true when the set is
+// complete and in place.
+bool CWizardDialog::WriteBackupSet(ArchiveWriter& archive, CTempFile& beside) {
+  const RunChoices& choices = m_choices;
+  const std::string& folder = choices.folder;
   bool succeeded = true;
   std::string built;
   if (choices.compress) {
@@ -828,12 +848,8 @@ void CWizardDialog::BackupWorker() {
     succeeded = PutArchiveInPlace(built, folder, error);
     if (!succeeded) m_run.ShowFatalError(kCreateArchive + error);
   }
-  if (succeeded) {
-    beside.Keep();
-    return;
-  }
-  m_cancelled = true;
-  RemoveFailedSet(m_disk, folder, namesBefore);
+  if (succeeded) beside.Keep();
+  return succeeded;
 }
 
 void CWizardDialog::RestoreWorker() {
@@ -858,11 +874,12 @@ void CWizardDialog::RestoreWorker() {
     }
   }
   if (!m_cancelled && choices.rollback) TakeRollback();
-  if (!m_cancelled && !m_run.ShouldStop())
-    RunRestore(disk, archive, choices.packedSet, setFolder, m_catalogue, m_run);
+  // A restore that ended on a fatal error isn't reported as done.
+  if (!m_cancelled && !m_run.ShouldStop() &&
+      !RunRestore(disk, archive, choices.packedSet, setFolder, m_catalogue, m_run))
+    m_cancelled = true;
   if (m_run.ShouldStop()) m_cancelled = true;
   if (choices.packedSet) {
-    disk.SetCancelled(false);  // the clean-up must not stop
     disk.RemoveFolderTree(setFolder + kRegistryFolder + "\\");
     archive.Close();
   }
@@ -892,7 +909,6 @@ bool CWizardDialog::TakeRollback() {
     taken = taken && archive.AddFileAs(settings, "", kRestoreSettingsFile);
     taken = archive.Close() && taken && !m_run.ShouldStop();
   }
-  disk.SetCancelled(false);
   disk.RemoveFolderTree(folder + kRegistryFolder + "\\");
   std::string error;
   if (taken) taken = PutArchiveInPlace(*built, folder, error);

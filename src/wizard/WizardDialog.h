@@ -6,8 +6,11 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
+#include <vector>
 #include <string>
 
+#include "base/TempFile.h"
 #include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
 #include "storage/Archive.h"
@@ -101,6 +104,7 @@ class CWizardDialog : public CModelessDialog {
   void StartWorker();
   static DWORD WINAPI WorkerMain(LPVOID wizard);
   void BackupWorker();
+  bool WriteBackupSet(ArchiveWriter& archive, CTempFile& beside);
   void RestoreWorker();
   bool TakeRollback();
   void WorkerDone();

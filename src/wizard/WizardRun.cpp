@@ -83,8 +83,6 @@ bool CWizardRun::GetArchivePassword(const std::string&, std::string& password) {
       CPassword dialog;
       if (dialog.Run(m_window) != IDOK) return;
       m_archivePassword = dialog.password;
-      dialog.password.assign(dialog.password.size(), '\0');
-      dialog.verification.assign(dialog.verification.size(), '\0');
     }
     password = m_archivePassword;
     given = true;

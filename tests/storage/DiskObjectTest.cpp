@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "base/FileReplace.h"
 #include "base/Flags.h"
 #include "base/Win32Handle.h"
 #include "support/TestRun.h"
@@ -437,3 +439,40 @@ TEST_F(DiskTest, CreateEmptyFileMakesTheTreeAndEmptiesAnExistingFile) {
 }
 
 }  // namespace
+
+// The 95 family replaces a file in steps; whatever step fails, one whole
+// file stays at the target and nothing is left beside it.
+TEST(ReplacingAFile, InStepsLeavesOneWholeFile) {
+  CTemporaryFolder temp;
+  std::string target = temp.Path() + "restore.zip";
+  std::string source = temp.Path() + "new.tmp";
+  auto namesThere = [&] {
+    std::vector<std::string> names;
+    CFind find(temp.Path() + "*");
+    do {
+      if (!find.IsFolder()) names.push_back(find.Name());
+    } while (find.Next());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  WriteWholeFile(target, "old");
+  WriteWholeFile(source, "new");
+  ASSERT_TRUE(MoveFileOverInSteps(source, target));
+  EXPECT_EQ("new", ReadWholeFile(target));
+  EXPECT_EQ(std::vector<std::string>{"restore.zip"}, namesThere());
+
+  // The new file vanished: the old one is back in place.
+  EXPECT_FALSE(MoveFileOverInSteps(source, target));
+  EXPECT_EQ("new", ReadWholeFile(target));
+  EXPECT_EQ(std::vector<std::string>{"restore.zip"}, namesThere());
+
+  // The old file is held open by another program: both stay as they were.
+  WriteWholeFile(source, "newer");
+  HANDLE held = CreateFileA(target.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  EXPECT_FALSE(MoveFileOverInSteps(source, target));
+  EXPECT_EQ(ERROR_SHARING_VIOLATION, GetLastError());
+  CloseHandle(held);
+  EXPECT_EQ("new", ReadWholeFile(target));
+  EXPECT_EQ("newer", ReadWholeFile(source));
+}

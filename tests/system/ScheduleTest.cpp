@@ -366,6 +366,33 @@ TEST_F(TaskSchedulerOn95Family, SetupStopsWhenTheSchedulerIsOff) {
   EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONSTOP), user.boxes[0].style);
 }
 
+// Tasks there run without an account and the system refuses one: the
+// setup neither asks for the account's password nor sets it.
+TEST_F(TaskSchedulerOn95Family, SetupAsksForNoAccount) {
+  ShowAgentWindow();
+  ASSERT_TRUE(OpenSystemOperations());
+  SetWizardMode(true);
+  bool hadSettings = RegistryKeyExists(kScheduleKey);
+  CScriptedInteraction user;
+  user.QueueBoxAnswer(IDNO);  // no further properties
+  ScheduleRequest request;
+  request.settings.backupPath = temp.Path();
+  bool asked = false;
+  ScheduleOutcome outcome = SetUpSchedule(NULL, request, [&](const std::string&) {
+    asked = true;
+    return std::optional<std::string>("pw");
+  });
+  std::string name = ScheduledTaskName(LogonName());
+  bool stored = ReadStoredTask(name).has_value();
+  DeleteStoredTask(name);
+  if (!hadSettings) DeleteKeyTree(kScheduleKey);
+  CloseSystemOperations();
+  ResetFlags();
+  EXPECT_EQ(ScheduleOutcome::Scheduled, outcome);
+  EXPECT_FALSE(asked);
+  EXPECT_TRUE(stored);
+}
+
 // ------------------------------------------------------------ settings
 
 class ScheduleSettingsStore : public ::testing::Test {

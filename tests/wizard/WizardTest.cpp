@@ -322,6 +322,32 @@ TEST_F(Wizard, CancelDuringBackupRemovesOnlyWhatTheRunWrote) {
   EXPECT_EQ("the user's own file", ReadWholeFile(set + "mine.txt"));
 }
 
+TEST_F(Wizard, CancelDuringTheRollbackRestoresNothing) {
+  std::string set = temp.Path() + "set\\";
+  Open();
+  BackUp(set, false, "");
+  Press(IDC_NEXT);
+  WriteWholeFile(data + "a.txt", "changed note");
+  HANDLE held = CreateFileA((data + "sub\\b.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  boxes.When(LoadResourceString(IDS_CANCEL_RESTORE), [] { return IDYES; });
+  boxes.When("b.txt", [&] {
+    wizard->PressButton(IDCANCEL);
+    return IDIGNORE;
+  });
+  Open();
+  ToFolderPage(IDC_BUTTON_RESTORE, set);
+  Press(IDC_NEXT);
+  ASSERT_EQ(PageSelection, wizard->Page());
+  Press(IDC_NEXT);
+  WaitForFinish();
+  CloseHandle(held);
+  EXPECT_TRUE(boxes.Shown(LoadResourceString(IDS_CANCEL_RESTORE)));
+  EXPECT_NE(std::string::npos, wizard->OutcomeText().find("Restore operation canceled!"));
+  EXPECT_EQ("changed note", ReadWholeFile(data + "a.txt"));
+}
+
 TEST_F(Wizard, ScheduleCreatesTheTaskAndItsSettings) {
   std::string folder = temp.Path() + "daily";
   std::optional<std::string> logon = LogonName();
