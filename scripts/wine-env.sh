@@ -25,3 +25,32 @@ else
     export WINESERVER=/usr/lib/wine/wineserver32
   fi
 fi
+
+# Wine links the user's desktop, documents and similar folders to the Linux
+# home; tests must never write there, so they become real folders.
+qm_unlink_user_folders() {
+  local link
+  for link in "$WINEPREFIX"/drive_c/users/*/*; do
+    if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
+  done
+}
+
+# qm_run_program [--winver VERSION] program.exe [args...]: runs a Windows
+# program, which sees that Windows version when one is given (set by its
+# file name), and returns its status. Wine may start helper processes
+# (explorer for the desktop, services) that outlive the program and inherit
+# its output; writing to a file instead of the caller's pipe keeps them from
+# holding the test runner's pipe open.
+qm_run_program() {
+  if [ "${1:-}" = "--winver" ]; then
+    "$QM_WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$3")" /v Version /d "$2" /f \
+      >/dev/null 2>&1 </dev/null
+    shift 2
+  fi
+  local output status=0
+  output=$(mktemp "$QM_BUILD_DIR/wine-output.XXXXXX")
+  "$QM_WINE" "$@" >"$output" 2>&1 </dev/null || status=$?
+  cat "$output"
+  rm -f "$output"
+  return $status
+}

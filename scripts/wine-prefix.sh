@@ -24,11 +24,7 @@ case "$3" in
       "$WINESERVER" -w
       touch "$WINEPREFIX/.quillmark-ready"
     fi
-    # Wine links the user's desktop, documents and similar folders to the
-    # Linux home; tests must never write there, so they are real folders.
-    for link in "$WINEPREFIX"/drive_c/users/*/*; do
-      if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
-    done
+    qm_unlink_user_folders
     # The server outlives this script: it must not keep the lock open.
     "$WINESERVER" -p 9>&- >/dev/null 2>&1 || true
     ;;

@@ -24,9 +24,6 @@ if [ -z "${QM_X_INSIDE:-}" ]; then
 fi
 
 export DISPLAY=$screen
-winver=""
-if [ "${1:-}" = "--winver" ]; then winver=$2; shift 2; fi
-
 if [ ! -f "$WINEPREFIX/.quillmark-ready" ]; then
   rm -rf "$WINEPREFIX"
   "$QM_WINE" wineboot -i >/dev/null 2>&1
@@ -35,18 +32,9 @@ if [ ! -f "$WINEPREFIX/.quillmark-ready" ]; then
   "$WINESERVER" -w
   touch "$WINEPREFIX/.quillmark-ready"
 fi
-# Tests must never write into the Linux home through Wine's folder links.
-for link in "$WINEPREFIX"/drive_c/users/*/*; do
-  if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
-done
-if [ -n "$winver" ]; then
-  "$QM_WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$(basename "$1")" /v Version /d "$winver" /f >/dev/null 2>&1 </dev/null
-fi
-output=$(mktemp "$QM_BUILD_DIR/wine-x-output.XXXXXX")
-trap 'rm -f "$output"' EXIT
+qm_unlink_user_folders
 status=0
-"$QM_WINE" "$@" >"$output" 2>&1 </dev/null || status=$?
-cat "$output"
+qm_run_program "$@" || status=$?
 # The desktop process must be gone before its screen is.
 "$WINESERVER" -k 2>/dev/null || true
 exit $status

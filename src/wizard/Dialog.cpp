@@ -36,14 +36,15 @@ CDialog::~CDialog() {
   }
 }
 
-std::string CDialog::ItemText(int id) const {
-  HWND item = Item(id);
-  int length = GetWindowTextLengthA(item);
+std::string WindowText(HWND window) {
+  int length = GetWindowTextLengthA(window);
   std::string text(length + 1, '\0');
-  length = GetWindowTextA(item, &text[0], length + 1);
+  length = GetWindowTextA(window, &text[0], length + 1);
   text.resize(length > 0 ? length : 0);
   return text;
 }
+
+std::string CDialog::ItemText(int id) const { return WindowText(Item(id)); }
 
 void CDialog::SetItemText(int id, const std::string& text) const {
   SetDlgItemTextA(m_window, id, text.c_str());

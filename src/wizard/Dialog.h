@@ -34,6 +34,8 @@ IDialogSink* SetDialogSink(IDialogSink* sink);
 HINSTANCE ResourceModule();
 // A string of the string table.
 std::string LoadResourceString(UINT id);
+// A window's text, whatever its length.
+std::string WindowText(HWND window);
 
 class CDialog {
  public:

@@ -57,14 +57,6 @@ void FillToggledFace(HDC dc, RECT face) {
   SetBkColor(dc, back);
 }
 
-std::string WindowText(HWND window) {
-  int length = GetWindowTextLengthA(window);
-  std::string text(length + 1, '\0');
-  length = GetWindowTextA(window, &text[0], length + 1);
-  text.resize(length > 0 ? length : 0);
-  return text;
-}
-
 SIZE LabelSize(HDC dc, const std::string& text) {
   RECT bounds = {0, 0, 0, 0};
   if (!text.empty()) {

@@ -36,14 +36,6 @@ CRichTextState* StateOf(HWND window) {
   return static_cast<CRichTextState*>(GetPropA(window, kStateProperty));
 }
 
-std::string WindowText(HWND window) {
-  int length = GetWindowTextLengthA(window);
-  std::string text(length + 1, '\0');
-  length = GetWindowTextA(window, &text[0], length + 1);
-  text.resize(length > 0 ? length : 0);
-  return text;
-}
-
 // The fonts and bitmaps of one paint, each made once however many runs use
 // it, and all given back when the paint is done.
 class CDrawingObjects {

@@ -444,7 +444,7 @@ BOOL CALLBACK FindWizardWindow(HWND window, LPARAM parameter) {
   return FALSE;
 }
 
-std::string WindowText(HWND window) {
+std::string RemoteWindowText(HWND window) {
   char text[512] = "";
   SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, NULL);
   return text;
@@ -483,7 +483,7 @@ TEST_F(Wizard, TheProgramBacksUpWhenDrivenFromOutside) {
   auto press = [&](int id) {
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(window, id));
   };
-  auto heading = [&] { return WindowText(GetDlgItem(window, IDC_HEADING)); };
+  auto heading = [&] { return RemoteWindowText(GetDlgItem(window, IDC_HEADING)); };
 
   // Help shows the help file of the start directory.
   press(IDC_HELP_BUTTON);
@@ -505,9 +505,9 @@ TEST_F(Wizard, TheProgramBacksUpWhenDrivenFromOutside) {
   ASSERT_TRUE(WaitFor([&] { return heading() == LoadResourceString(IDS_BACKUP_SELECTION); }));
   press(IDC_NEXT);
   HWND next = GetDlgItem(window, IDC_NEXT);
-  ASSERT_TRUE(WaitFor([&] { return WindowText(next) == "Finish"; }));
+  ASSERT_TRUE(WaitFor([&] { return RemoteWindowText(next) == "Finish"; }));
   EXPECT_NE(std::string::npos,
-            WindowText(GetDlgItem(window, IDC_TEXT_AREA)).find("Backup operation successfull!"));
+            RemoteWindowText(GetDlgItem(window, IDC_TEXT_AREA)).find("Backup operation successfull!"));
   press(IDC_NEXT);
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 30000));
   DWORD status = 99;

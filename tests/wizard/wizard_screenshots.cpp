@@ -102,6 +102,13 @@ int main(int argc, char** argv) {
   GetCurrentDirectoryA(MAX_PATH, current);
   SetStartDirectory(current);
   CPhotographer photographer;
+  // A program of the catalogue that runs, so that its page is shown.
+  std::string notepad = "notepad.exe";
+  STARTUPINFOA startup = {sizeof startup};
+  PROCESS_INFORMATION running = {};
+  bool started = CreateProcessA(NULL, &notepad[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                                &running) != FALSE;
+  if (started) WaitForInputIdle(running.hProcess, 5000);
 
   CWizardDialog wizard;
   if (!wizard.Open()) return 1;
@@ -149,6 +156,11 @@ int main(int argc, char** argv) {
   about.Run(wizard.Handle());
   wizard.PressButton(IDC_NEXT);
   disk.RemoveFolderTree(set + "\\");
+  if (started) {
+    TerminateProcess(running.hProcess, 0);
+    CloseHandle(running.hProcess);
+    CloseHandle(running.hThread);
+  }
   CloseSystemOperations();
   return 0;
 }
