@@ -12,6 +12,7 @@
 #include "base/Flags.h"
 #include "base/Interaction.h"
 #include "base/SystemPaths.h"
+#include "catalogue/PathVariables.h"
 #include "storage/DiskObject.h"
 #include "catalogue/CatalogueEntry.h"
 #include "wizard/CustomItem.h"
@@ -86,6 +87,23 @@ class CPhotographer : public CScriptedDialogs {
   std::string name;
 };
 
+// Photographs the progress page when the run asks about the file this tool
+// holds open, and lets the run go on without it.
+class CProgressPhotographer : public CInteraction {
+ public:
+  int ShowMessageBox(HWND, const std::string& text, const std::string&, UINT) override {
+    if (text.find(kHeldName) == std::string::npos || wizard == NULL) return IDYES;
+    Photograph(wizard, "page5-progress");
+    wizard = NULL;
+    return IDIGNORE;
+  }
+  int ReadKey() override { return -1; }
+  void WriteOutput(const std::string&) override {}
+
+  static constexpr const char* kHeldName = "QmScreenshot-held.txt";
+  HWND wizard = NULL;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -109,6 +127,13 @@ int main(int argc, char** argv) {
   bool started = CreateProcessA(NULL, &notepad[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup,
                                 &running) != FALSE;
   if (started) WaitForInputIdle(running.hProcess, 5000);
+  // A document that another program holds: the backup asks about it.
+  std::string heldPath = CDiskObject::JoinPath(GetSpecialFolder("MyDocuments").value_or(current),
+                                               CProgressPhotographer::kHeldName);
+  if (FILE* file = std::fopen(heldPath.c_str(), "wb")) std::fclose(file);
+  HANDLE held = CreateFileA(heldPath.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  CProgressPhotographer progress;
+  CInteraction* previous = SetInteraction(&progress);
 
   CWizardDialog wizard;
   if (!wizard.Open()) return 1;
@@ -133,8 +158,8 @@ int main(int argc, char** argv) {
     wizard.PressButton(IDC_NEXT);
   }
   Photograph(wizard.Handle(), "page4-selection");
+  progress.wizard = wizard.Handle();
   wizard.PressButton(IDC_NEXT);
-  Photograph(wizard.Handle(), "page5-progress");
   PumpUntil([&] { return wizard.Page() == PageFinish && !wizard.WorkerRunning(); }, 120000);
   Photograph(wizard.Handle(), "page6-finish");
 
@@ -156,6 +181,9 @@ int main(int argc, char** argv) {
   about.Run(wizard.Handle());
   wizard.PressButton(IDC_NEXT);
   disk.RemoveFolderTree(set + "\\");
+  SetInteraction(previous);
+  CloseHandle(held);
+  DeleteFileA(heldPath.c_str());
   if (started) {
     TerminateProcess(running.hProcess, 0);
     CloseHandle(running.hProcess);
