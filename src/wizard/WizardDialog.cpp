@@ -547,16 +547,15 @@ void CWizardDialog::CancelPressed(bool closingWindow) {
       End(IDCANCEL);
       break;
     case PageProgress: {
-      // The worker goes on while the question is open; it stops at its
-      // next check once the answer is yes.
+      // The run waits at its next check while the question is open and
+      // stops there once the answer is yes.
       UINT question =
           m_operation == WizardOperation::Restore ? IDS_CANCEL_RESTORE : IDS_CANCEL_BACKUP;
-      // The run may end while the question is open; then there is
-      // nothing left to stop.
-      if (m_worker.Valid() && AskYesNo(m_window, LoadResourceString(question)) &&
-          m_page == PageProgress && m_worker.Valid()) {
-        // The worker decides what the run came to: it may have finished
-        // before the answer.
+      if (!m_worker.Valid()) break;
+      m_run.HoldAtChecks(true);
+      bool stop = AskYesNo(m_window, LoadResourceString(question));
+      m_run.HoldAtChecks(false);
+      if (stop && m_page == PageProgress && m_worker.Valid()) {
         m_run.Stop().Request();
         m_waitCursor = true;
         SetCursor(LoadCursor(NULL, IDC_WAIT));

@@ -20,11 +20,27 @@ class CLockScope {
 
 }  // namespace
 
-CWizardRun::CWizardRun() { InitializeCriticalSection(&m_lock); }
+CWizardRun::CWizardRun() : m_goOn(CreateEventA(NULL, TRUE, TRUE, NULL)) {
+  InitializeCriticalSection(&m_lock);
+}
 
 CWizardRun::~CWizardRun() {
   ForgetArchivePassword();
+  if (m_goOn != NULL) CloseHandle(m_goOn);
   DeleteCriticalSection(&m_lock);
+}
+
+bool CWizardRun::ShouldStop() {
+  if (m_goOn != NULL) WaitForSingleObject(m_goOn, INFINITE);
+  return m_stop.Requested();
+}
+
+void CWizardRun::HoldAtChecks(bool hold) {
+  if (m_goOn == NULL) return;
+  if (hold)
+    ResetEvent(m_goOn);
+  else
+    SetEvent(m_goOn);
 }
 
 void CWizardRun::SetWindow(HWND wizard) {

@@ -36,7 +36,8 @@ class CWizardRun : public IRunCallback {
 
   void StartEntry(const std::string& dottedPath, int number, int total) override;
   void SetCurrentPath(const std::string& path) override;
-  bool ShouldStop() override { return m_stop.Requested(); }
+  // Waits while the user is being asked whether to stop.
+  bool ShouldStop() override;
   bool AskOverwrite(const std::string& path, OverwriteAnswer& answer) override;
   int AskFileError(const std::string& text, const std::string& caption, UINT style) override;
   bool GetArchivePassword(const std::string& entryName, std::string& password) override;
@@ -45,6 +46,10 @@ class CWizardRun : public IRunCallback {
 
   // From any thread: the run stops at its next check.
   CStopRequest& Stop() { return m_stop; }
+  // While the window asks whether to stop, the run waits at its next check
+  // instead of going on; it is never suspended where it stands, which could
+  // hold a lock the window thread needs to ask.
+  void HoldAtChecks(bool hold);
 
   // A new run begins with `total` entries.
   void ResetProgress(int total);
@@ -62,6 +67,7 @@ class CWizardRun : public IRunCallback {
   HWND m_window = NULL;
   DWORD m_windowThread = 0;
   CStopRequest m_stop;
+  HANDLE m_goOn;  // set while the run may go on
   mutable CRITICAL_SECTION m_lock;
   RunProgress m_progress;
   std::string m_archivePassword;

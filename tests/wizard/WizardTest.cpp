@@ -322,6 +322,25 @@ TEST_F(Wizard, CancelDuringBackupRemovesOnlyWhatTheRunWrote) {
   EXPECT_EQ("the user's own file", ReadWholeFile(set + "mine.txt"));
 }
 
+TEST_F(Wizard, CancelAnsweredNoLetsTheRunFinish) {
+  std::string set = temp.Path() + "set\\";
+  HANDLE held = CreateFileA((data + "sub\\b.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  boxes.When(LoadResourceString(IDS_CANCEL_BACKUP), [] { return IDNO; });
+  boxes.When("b.txt", [&] {
+    wizard->PressButton(IDCANCEL);
+    return IDIGNORE;
+  });
+  Open();
+  BackUp(set, false, "");
+  CloseHandle(held);
+  EXPECT_TRUE(boxes.Shown(LoadResourceString(IDS_CANCEL_BACKUP)));
+  EXPECT_NE(std::string::npos, wizard->OutcomeText().find("Backup operation successfull!"));
+  EXPECT_EQ("first note", ReadWholeFile(set + "Notes\\files\\a.txt"));
+  EXPECT_FALSE(FileExists(set + "Notes\\files\\sub\\b.txt"));
+}
+
 TEST_F(Wizard, CancelDuringTheRollbackRestoresNothing) {
   std::string set = temp.Path() + "set\\";
   Open();
