@@ -152,6 +152,20 @@ TEST_F(Wizard, PagesFollowTheButtons) {
     GetWindowTextA(wizard->Handle(), caption, sizeof caption);
     return std::string(caption);
   }());
+  // The system menu's about box.
+  char item[64] = "";
+  GetMenuStringA(GetSystemMenu(wizard->Handle(), FALSE), IDM_ABOUT, item, sizeof item, MF_BYCOMMAND);
+  EXPECT_EQ("About Quillmark", std::string(item));
+  std::string aboutCaption, versionLine;
+  dialogs.Queue(IDD_ABOUT, [&](CDialog& about) {
+    aboutCaption = WindowText(about.Handle());
+    versionLine = about.ItemText(IDC_VERSION_LINE);
+    about.PressButton(IDOK);
+  });
+  SendMessageA(wizard->Handle(), WM_SYSCOMMAND, IDM_ABOUT, 0);
+  EXPECT_EQ("About Quillmark", aboutCaption);
+  EXPECT_EQ("Quillmark v1.04", versionLine);
+
   Press(IDC_NEXT);
   EXPECT_EQ(PageOperation, wizard->Page());
 
