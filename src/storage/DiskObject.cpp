@@ -25,7 +25,9 @@ const char kInUsePrefix[] = "FIU";
 const char kCopyPrefix[] = "QMC";
 // Explorer keeps these locked in odd ways; never worth a question.
 const char kDesktopIni[] = "desktop.ini";
-const DWORD kBlockSize = 65536;
+// Large blocks: under Wine every read and write is a round trip to the
+// server, and fewer of them make a copy near the system's own speed.
+const DWORD kBlockSize = 1 << 20;
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
@@ -348,9 +350,6 @@ bool CDiskObject::TryOpen(const std::string& path, bool forWriting, bool replace
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL,
                              NULL));
   } else {
-    // Read-only, hidden and system files can only be replaced once they
-    // are plain files again.
-    if (replace) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     DWORD disposition = !replace ? CREATE_NEW : m_keepExisting ? OPEN_ALWAYS : CREATE_ALWAYS;
     // Opening without emptying would also open a folder of that name.
     DWORD existing = GetFileAttributesA(path.c_str());
@@ -359,8 +358,14 @@ bool CDiskObject::TryOpen(const std::string& path, bool forWriting, bool replace
       SetLastError(ERROR_ACCESS_DENIED);
       return false;
     }
+    // Read-only, hidden and system files can only be replaced once they
+    // are plain files again.
+    const DWORD kProtecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (replace && existing != INVALID_FILE_ATTRIBUTES && (existing & kProtecting))
+      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     handle.Reset(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, disposition,
                              FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL, NULL));
+    m_createdNew = handle.Valid() && existing == INVALID_FILE_ATTRIBUTES;
     m_openedExisting = handle.Valid() && disposition == OPEN_ALWAYS &&
                        GetLastError() == ERROR_ALREADY_EXISTS;
   }
@@ -514,7 +519,9 @@ bool CDiskObject::PlaceCopy(CopyRoute route, CTempFile& temporary, const std::st
     }
     temporary.Keep();
   }
-  SetFileAttributesA(target.c_str(), attributes);
+  // A file made new has a plain file's attributes already.
+  if (route != CopyRoute::Direct || !m_createdNew || attributes != FILE_ATTRIBUTE_ARCHIVE)
+    SetFileAttributesA(target.c_str(), attributes);
   return !Cancelled();
 }
 
@@ -529,7 +536,8 @@ bool CDiskObject::CopyOneFile(const std::string& source, const std::string& targ
     return false;
   }
 
-  std::vector<char> buffer(kBlockSize);
+  std::vector<char>& buffer = m_block;
+  if (buffer.size() != kBlockSize) buffer.resize(kBlockSize);
   DWORD got = 0;
   CTempFile temporary;  // declared first: the handles on it close before it goes
   CHandle input, output, held;

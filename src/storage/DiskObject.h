@@ -154,5 +154,7 @@ class CDiskObject {
   bool m_sourceUnread = false;
   // The last CopyOneFile found its source gone (since a listing, say).
   bool m_sourceGone = false;
+  std::vector<char> m_block;  // one block of the file being copied
+  bool m_createdNew = false;  // the last target opened for writing was made new
   std::vector<CFailedFile> m_failedFiles;
 };
