@@ -7,6 +7,11 @@
 # Prints the engines' overhead over the storage work, the registry's share
 # of it, the console program against the storage work, and the console
 # program's start-up with a long catalogue against reg.exe querying a key.
+# Ends with the console program against its peers on the same profile: the
+# floor any Windows program pays for a copy under Wine (floor_copy) and
+# Wine's xcopy for the unpacked backup, Info-ZIP zip -6 for the packed one,
+# the floor copy of the set's folder back for the unpacked restore and
+# Info-ZIP unzip of the set's archive for the packed one.
 #   engine_bench.sh <build-dir> <win32|win64> [--size MB] [--values N] [--entries N] [--runs N]
 # --size: the tree (default 500 MB); --values: the registry values (default
 # 100 per MB, so 50,000 with the tree's default); --entries: the start-up
@@ -41,10 +46,13 @@ done
 for number in "$size" "$values" "$entries" "$runs"; do
   [[ "$number" =~ ^[0-9]+$ ]] && [ "$number" -gt 0 ] || usage
 done
+for tool in zip unzip; do
+  command -v "$tool" >/dev/null || { echo "engine_bench: $tool is not installed" >&2; exit 1; }
+done
 
 . "$top/scripts/wine-env.sh" "$build" "$arch"
 engine="$QM_BUILD_DIR/bin/engine_bench.exe" storage="$QM_BUILD_DIR/bin/storage_bench.exe"
-for exe in "$engine" "$storage" "$QM_BUILD_DIR/bin/backupcmd.exe"; do
+for exe in "$engine" "$storage" "$QM_BUILD_DIR/bin/backupcmd.exe" "$QM_BUILD_DIR/bin/floor_copy.exe"; do
   [ -f "$exe" ] || { echo "engine_bench: build the engine_bench target first ($exe)" >&2; exit 1; }
 done
 "$top/scripts/wine-prefix.sh" "$build" "$arch" up
@@ -158,6 +166,9 @@ keep_engine() {  # <name>: from an engine_bench result, with the split of the fa
   fi
 }
 keep_wall() { best[$1]=$(lowest "${best[$1]:-}" "$(value wall seconds)"); }
+keep_time() { best[$1]=$(lowest "${best[$1]:-}" "$2"); }
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f", b - a }'; }
 
 # The storage operations alone, each time beside the run it is held
 # against: <tag> names that run, and the fastest of its own turns counts.
@@ -209,7 +220,7 @@ console() {  # <name> <arguments of backupcmd...>
 console_backup() {  # <plain|packed>
   fresh "$work/con-$1"
   if [ "$1" = packed ]; then
-    console "console_backup_packed" /b "$(blanks "$win\\con-packed")" /c: /y
+    console "console_backup_packed" /b "$(blanks "$win\\con-packed")" /c:6 /y
     [ -s "$work/con-packed/restore.zip" ] || { echo "engine_bench: the console made no archive" >&2; exit 1; }
   else
     console "console_backup_plain" /b "$(blanks "$win\\con-plain")" /y
@@ -224,29 +235,98 @@ console_restore() {  # <plain|packed>
   verify_registry
 }
 
-# Each pair runs in turns, either side first every other run.
-pair() {  # <first> <second>
-  local run
+# The console program's peers, each beside the console run it is held
+# against and reading what that run reads: the profile for a backup, the
+# console's set for a restore. Each writes a folder of its own, checked the
+# first time, and removes it when done.
+floor_backup() {
+  fresh "$work/floor-backup"
+  eb timed "$win\\console" floor_copy.exe "$win\\profile" "$win\\floor-backup"
+  keep_wall floor_backup
+  [ -n "${checked[floor_backup]:-}" ] || verify_tree floor-backup
+  checked[floor_backup]=yes
+  rm -rf "$work/floor-backup"
+}
+xcopy_backup() {
+  fresh "$work/xcopy-backup"
+  eb timed "$win\\console" xcopy.exe /E /I /Q /Y "$win\\profile" "$win\\xcopy-backup"
+  keep_wall xcopy_backup
+  [ -n "${checked[xcopy_backup]:-}" ] || verify_tree xcopy-backup
+  checked[xcopy_backup]=yes
+  rm -rf "$work/xcopy-backup"
+}
+zip_backup() {
+  fresh "$work/zip-backup.zip"
+  local start
+  start=$(now)
+  (cd "$work/profile" && zip -r -6 -q "$work/zip-backup.zip" .)
+  keep_time zip_backup "$(since "$start")"
+  if [ -z "${checked[zip_backup]:-}" ]; then
+    unzip -tqq "$work/zip-backup.zip"
+    local stored
+    stored=$(unzip -Z1 "$work/zip-backup.zip" | grep -vc '/$' || true)
+    [ "$stored" = "$files" ] || { echo "engine_bench: zip stored $stored of $files files" >&2; exit 1; }
+  fi
+  checked[zip_backup]=yes
+  rm -f "$work/zip-backup.zip"
+}
+floor_restore() {
+  fresh "$work/floor-restore"
+  eb timed "$win\\console" floor_copy.exe "$win\\con-plain\\Profile folder\\tree" "$win\\floor-restore"
+  keep_wall floor_restore
+  [ -n "${checked[floor_restore]:-}" ] || verify_tree floor-restore
+  checked[floor_restore]=yes
+  rm -rf "$work/floor-restore"
+}
+unzip_restore() {
+  fresh "$work/unzip-restore"
+  local start status=0
+  start=$(now)
+  # The set's archive stores backslashes, which unzip converts with a warning (1).
+  unzip -q -o "$work/con-packed/restore.zip" -d "$work/unzip-restore" 2>"$work/unzip.err" || status=$?
+  keep_time unzip_restore "$(since "$start")"
+  [ "$status" -le 1 ] || { cat "$work/unzip.err" >&2; exit 1; }
+  [ -n "${checked[unzip_restore]:-}" ] || verify_tree "unzip-restore\\Profile folder\\tree"
+  checked[unzip_restore]=yes
+  rm -rf "$work/unzip-restore" "$work/unzip.err"
+}
+# One untimed read of what the next runs read, so that every run, the
+# first too, finds it in the page cache.
+warm() { find "$@" -type f -exec cat {} + >/dev/null; }
+
+# Each group of operations runs in turns, in the opposite order every other
+# run.
+turns() {  # <operation>...
+  local run i
+  local operations=("$@")
   for ((run = 1; run <= runs; run++)); do
-    if ((run % 2)); then $1; $2; else $2; $1; fi
+    if ((run % 2)); then
+      for ((i = 0; i < ${#operations[@]}; i++)); do ${operations[i]}; done
+    else
+      for ((i = ${#operations[@]} - 1; i >= 0; i--)); do ${operations[i]}; done
+    fi
   done
 }
 
 echo "  engine backup, unpacked and packed, beside copying and packing the tree ..."
-pair "engine_backup plain" "raw_copy backup_plain"
+turns "engine_backup plain" "raw_copy backup_plain"
 verify_set set-plain
-pair "engine_backup packed" "raw_pack backup_packed"
+turns "engine_backup packed" "raw_pack backup_packed"
 echo "  engine restore of both sets, beside copying and unpacking the tree ..."
-pair "engine_restore plain" "raw_copy restore_plain"
-pair "engine_restore packed" "raw_unpack restore_packed"
+turns "engine_restore plain" "raw_copy restore_plain"
+turns "engine_restore packed" "raw_unpack restore_packed"
 registry_file=$(stat -c %s "$work/set-plain/Registry/Profile settings.xml")
 set_zip=$(stat -c %s "$work/set-packed/restore.zip") raw_zip=$(stat -c %s "$work/raw.zip")
 
-echo "  console program: backup and restore as whole processes, beside the same storage operations ..."
-pair "console_backup plain" "raw_copy console_backup_plain"
-pair "console_backup packed" "raw_pack console_backup_packed"
-pair "console_restore plain" "raw_copy console_restore_plain"
-pair "console_restore packed" "raw_unpack console_restore_packed"
+echo "  console program: backup and restore as whole processes, beside the same storage operations"
+echo "  and the peers (floor copy, xcopy, zip, unzip) ..."
+warm "$work/profile" "$work/reference"
+turns "console_backup plain" "raw_copy console_backup_plain" floor_backup xcopy_backup
+turns "console_backup packed" "raw_pack console_backup_packed" zip_backup
+warm "$work/con-plain" "$work/reference"
+turns "console_restore plain" "raw_copy console_restore_plain" floor_restore
+warm "$work/con-packed" "$work/raw.zip"
+turns "console_restore packed" "raw_unpack console_restore_packed" unzip_restore
 rm -rf "$work/set-plain" "$work/set-packed" "$work/con-plain" "$work/con-packed" "$work/raw.zip" \
   "$work/raw-copy" "$work/raw-unpack"
 
@@ -309,7 +389,7 @@ echo "  archives: the set's $(mb "$set_zip") MB, the tree's alone $(mb "$raw_zip
 echo
 echo "console program, whole processes under Wine (start-up, catalogue, selection, run, exit):"
 console_line console_backup_plain backup_plain raw_copy_console_backup_plain "backupcmd /b /y" "CopyFolderTree"
-console_line console_backup_packed backup_packed raw_pack_console_backup_packed "backupcmd /b /c: /y" "AddFolder pack"
+console_line console_backup_packed backup_packed raw_pack_console_backup_packed "backupcmd /b /c:6 /y" "AddFolder pack"
 console_line console_restore_plain restore_plain raw_copy_console_restore_plain "backupcmd /r /y" "CopyFolderTree"
 console_line console_restore_packed restore_packed raw_unpack_console_restore_packed "backupcmd /r /y packed" \
   "UnpackFolder"
@@ -318,3 +398,20 @@ echo "start-up, whole processes, fastest of $startup_runs:"
 printf "  backupcmd /b /y, %d entries none selected %8.3f s   reg.exe query of one value %8.3f s   ratio %.2f\n" \
   "$entries" "${best[startup_ours]}" "${best[startup_reg]}" \
   "$(awk -v a="${best[startup_ours]}" -v b="${best[startup_reg]}" 'BEGIN { print a / b }')"
+
+echo
+echo "console program against its peers on the same profile, fastest of $runs runs, page cache warm:"
+peer_row() {  # <operation> <peer label> <peer figure> <console figure>
+  local peer=${best[$3]} ours=${best[$4]}
+  printf "%-18s %-15s %-8.2f %-8.2f %.2f\n" "$1" "$2" "$peer" "$ours" \
+    "$(awk -v a="$ours" -v b="$peer" 'BEGIN { print a / b }')"
+}
+printf "%-18s %-15s %-8s %-8s %s\n" operation peer "peer s" "ours s" "ratio (ours/peer)"
+peer_row "unpacked backup" "floor copy" floor_backup console_backup_plain
+peer_row "unpacked backup" "xcopy" xcopy_backup console_backup_plain
+peer_row "packed backup" "zip -6" zip_backup console_backup_packed
+peer_row "unpacked restore" "floor copy" floor_restore console_restore_plain
+peer_row "packed restore" "unzip" unzip_restore console_restore_packed
+echo "ours: backupcmd /b /y, /b /c:6 /y and /r /y of each set, whole processes under Wine; floor copy"
+echo "(bench/floor_copy: FindFirstFileA walk, 1 MiB ReadFile/WriteFile blocks, nothing else) and"
+echo "xcopy /E /I /Q /Y timed the same way; zip -r -6 -q and unzip -q -o natively on the same files"
