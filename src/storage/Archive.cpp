@@ -29,7 +29,7 @@ const char kNoPassword[] = "No password given for ";
 const char kTargetIsFolder[] = "A folder is in the way of ";
 
 const DWORD kPackBlock = 65536;
-const DWORD kUnpackBlock = 16384;
+const DWORD kUnpackBlock = 1 << 18;
 const char kInUsePrefix[] = "FIU";
 const char kDesktopIni[] = "desktop.ini";
 

@@ -28,7 +28,7 @@ constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
 // readers take the low byte of the external attributes as DOS attributes.
 constexpr std::uint16_t kVersion = 20;
 constexpr std::uint64_t kMax32 = 0xFFFFFFFFull;
-constexpr std::size_t kBufferSize = 16384;
+constexpr std::size_t kBufferSize = 65536;
 
 std::uint16_t Get16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
 
