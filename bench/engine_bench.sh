@@ -239,22 +239,21 @@ console_restore() {  # <plain|packed>
 # against and reading what that run reads: the profile for a backup, the
 # console's set for a restore. Each writes a folder of its own, checked the
 # first time, and removes it when done.
-floor_backup() {
-  fresh "$work/floor-backup"
-  eb timed "$win\\console" floor_copy.exe "$win\\profile" "$win\\floor-backup"
-  keep_wall floor_backup
-  [ -n "${checked[floor_backup]:-}" ] || verify_tree floor-backup
-  checked[floor_backup]=yes
-  rm -rf "$work/floor-backup"
+#
+# copy_peer <key> <folder> <program> [arguments...]: a copy inside Wine into
+# the folder, named last on its command line.
+copy_peer() {
+  local key=$1 folder=$2
+  shift 2
+  fresh "$work/$folder"
+  eb timed "$win\\console" "$@" "$win\\$folder"
+  keep_wall "$key"
+  [ -n "${checked[$key]:-}" ] || verify_tree "$folder"
+  checked[$key]=yes
+  rm -rf "$work/$folder"
 }
-xcopy_backup() {
-  fresh "$work/xcopy-backup"
-  eb timed "$win\\console" xcopy.exe /E /I /Q /Y "$win\\profile" "$win\\xcopy-backup"
-  keep_wall xcopy_backup
-  [ -n "${checked[xcopy_backup]:-}" ] || verify_tree xcopy-backup
-  checked[xcopy_backup]=yes
-  rm -rf "$work/xcopy-backup"
-}
+floor_backup() { copy_peer floor_backup floor-backup floor_copy.exe "$win\\profile"; }
+xcopy_backup() { copy_peer xcopy_backup xcopy-backup xcopy.exe /E /I /Q /Y "$win\\profile"; }
 zip_backup() {
   fresh "$work/zip-backup.zip"
   local start
@@ -271,12 +270,7 @@ zip_backup() {
   rm -f "$work/zip-backup.zip"
 }
 floor_restore() {
-  fresh "$work/floor-restore"
-  eb timed "$win\\console" floor_copy.exe "$win\\con-plain\\Profile folder\\tree" "$win\\floor-restore"
-  keep_wall floor_restore
-  [ -n "${checked[floor_restore]:-}" ] || verify_tree floor-restore
-  checked[floor_restore]=yes
-  rm -rf "$work/floor-restore"
+  copy_peer floor_restore floor-restore floor_copy.exe "$win\\con-plain\\Profile folder\\tree"
 }
 unzip_restore() {
   fresh "$work/unzip-restore"
