@@ -21,11 +21,23 @@ wait_for() {  # wait_for <pattern>: until the pane shows it (20 s at most)
   return 1
 }
 
+# start_pane [new-session options...] <command>: the pane "q" running the
+# command. A terminal server that is just starting may go away on a busy
+# machine ("server exited unexpectedly"); then it is started again.
+start_pane() {
+  local attempt
+  for attempt in 1 2 3; do
+    if tm new-session -d -s q -x 160 -y 20 "$@"; then return 0; fi
+    sleep 1
+  done
+  return 1
+}
+
 # ask <probe arguments> <keys> <expected screen>: the keys are not echoed,
 # so the screen holds only the question and the answer.
 ask() {
   tm kill-session -t q 2>/dev/null || true
-  tm new-session -d -s q -x 160 -y 20 \
+  start_pane \
     "env HOME='$HOME' WINEPREFIX='$WINEPREFIX' WINEARCH=$WINEARCH WINEDEBUG=-all WINELOADER='$WINELOADER' WINESERVER='$WINESERVER' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' '$QM_WINE' '$probe' $1; echo END; sleep 60"
   local screen
   if wait_for 'Question\?|Overwrite\?'; then
@@ -63,7 +75,7 @@ printf 'saved' >"$dir/data/a.txt"
 (cd "$dir" && "$QM_WINE" "$QM_BUILD_DIR/bin/backupcmd.exe" /b 'C:\qmkeys\set' /c: /y >/dev/null 2>&1 </dev/null)
 printf 'changed' >"$dir/data/a.txt"
 tm kill-session -t q 2>/dev/null || true
-tm new-session -d -s q -x 160 -y 20 -c "$dir" \
+start_pane -c "$dir" \
   "env HOME='$HOME' WINEPREFIX='$WINEPREFIX' WINEARCH=$WINEARCH WINEDEBUG=-all WINELOADER='$WINELOADER' WINESERVER='$WINESERVER' WINEDLLOVERRIDES='$WINEDLLOVERRIDES' '$QM_WINE' '$QM_BUILD_DIR/bin/backupcmd.exe' /r 'C:\qmkeys\set'; echo END; sleep 60"
 if wait_for 'Overwrite\?'; then
   sleep 0.3
