@@ -5,35 +5,14 @@
 
 #include <windows.h>
 
+#include "base/Win32Handle.h"
+
+struct CGdiDelete {
+  void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
 // A font, brush, pen or bitmap, deleted with its owner.
 template <typename Handle>
-class CGdiObject {
- public:
-  CGdiObject() = default;
-  explicit CGdiObject(Handle handle) : m_handle(handle) {}
-  CGdiObject(const CGdiObject&) = delete;
-  CGdiObject& operator=(const CGdiObject&) = delete;
-  CGdiObject(CGdiObject&& other) noexcept : m_handle(other.Release()) {}
-  CGdiObject& operator=(CGdiObject&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-  ~CGdiObject() { Reset(); }
-
-  Handle Get() const { return m_handle; }
-  Handle Release() {
-    Handle handle = m_handle;
-    m_handle = NULL;
-    return handle;
-  }
-  void Reset(Handle handle = NULL) {
-    if (m_handle != NULL) DeleteObject(m_handle);
-    m_handle = handle;
-  }
-
- private:
-  Handle m_handle = NULL;
-};
+using CGdiObject = CHandleOwner<Handle, CGdiDelete>;
 
 using CFont = CGdiObject<HFONT>;
 using CBitmap = CGdiObject<HBITMAP>;

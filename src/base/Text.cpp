@@ -51,3 +51,8 @@ std::string WithBackslashes(std::string path) {
   std::replace(path.begin(), path.end(), '/', '\\');
   return path;
 }
+
+void WipeText(std::string& secret) {
+  secret.assign(secret.size(), '\0');
+  secret.clear();
+}

@@ -21,3 +21,7 @@ std::string ReplaceAll(const std::string& text, const std::string& from, const s
 
 // Each "/" becomes "\".
 std::string WithBackslashes(std::string path);
+
+// Overwrites a secret's characters, then empties it, so that a password
+// doesn't linger in memory that is given back.
+void WipeText(std::string& secret);

@@ -101,34 +101,42 @@ class CLibrary {
   HMODULE m_module = NULL;
 };
 
-// A service control manager or service handle.
-class CServiceHandle {
+// Owns one handle of a kind that NULL marks as none; `Closer` gives it
+// back.
+template <typename Handle, typename Closer>
+class CHandleOwner {
  public:
-  CServiceHandle() = default;
-  explicit CServiceHandle(SC_HANDLE handle) : m_handle(handle) {}
-  CServiceHandle(const CServiceHandle&) = delete;
-  CServiceHandle& operator=(const CServiceHandle&) = delete;
-  CServiceHandle(CServiceHandle&& other) noexcept : m_handle(other.Release()) {}
-  CServiceHandle& operator=(CServiceHandle&& other) noexcept {
+  CHandleOwner() = default;
+  explicit CHandleOwner(Handle handle) : m_handle(handle) {}
+  CHandleOwner(const CHandleOwner&) = delete;
+  CHandleOwner& operator=(const CHandleOwner&) = delete;
+  CHandleOwner(CHandleOwner&& other) noexcept : m_handle(other.Release()) {}
+  CHandleOwner& operator=(CHandleOwner&& other) noexcept {
     if (this != &other) Reset(other.Release());
     return *this;
   }
-  ~CServiceHandle() { Reset(); }
+  ~CHandleOwner() { Reset(); }
 
-  SC_HANDLE Get() const { return m_handle; }
-  SC_HANDLE Release() {
-    SC_HANDLE handle = m_handle;
+  Handle Get() const { return m_handle; }
+  Handle Release() {
+    Handle handle = m_handle;
     m_handle = NULL;
     return handle;
   }
-  void Reset(SC_HANDLE handle = NULL) {
-    if (m_handle != NULL) CloseServiceHandle(m_handle);
+  void Reset(Handle handle = NULL) {
+    if (m_handle != NULL) Closer()(m_handle);
     m_handle = handle;
   }
 
  private:
-  SC_HANDLE m_handle = NULL;
+  Handle m_handle = NULL;
 };
+
+struct CServiceClose {
+  void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
+};
+// A service control manager or service handle.
+using CServiceHandle = CHandleOwner<SC_HANDLE, CServiceClose>;
 
 // Frees a block from the process heap, for std::unique_ptr.
 struct CHeapFree {

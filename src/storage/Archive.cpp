@@ -391,8 +391,7 @@ bool ArchiveReader::Open(const std::string& archivePath, bool overwriteAll) {
 
 void ArchiveReader::Close() {
   m_zip.Close();
-  m_password.assign(m_password.size(), '\0');
-  m_password.clear();
+  WipeText(m_password);
 }
 
 bool ArchiveReader::HasFile(const std::string& name, bool searchAll) {

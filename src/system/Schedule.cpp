@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "base/Text.h"
 #include "base/ComHandle.h"
 #include "base/Flags.h"
 #include "base/Interaction.h"
@@ -336,7 +337,7 @@ ScheduleOutcome SetUpSchedule(HWND owner, const ScheduleRequest& request,
     if (!password) return ScheduleOutcome::StayOnPage;
     task.account = *logonName;
     task.password = *password;
-    password->assign(password->size(), '\0');
+    WipeText(*password);
   }
   task.application = program;
   task.parameters = kScheduledTaskParameters;
@@ -349,7 +350,7 @@ ScheduleOutcome SetUpSchedule(HWND owner, const ScheduleRequest& request,
   // A task without its program would start nothing; and settings that
   // couldn't be stored would leave the task running the previous backup.
   bool created = !program.empty() && CreateScheduledTask(task, start);
-  task.password.assign(task.password.size(), '\0');
+  WipeText(task.password);
   if (!created || !WriteScheduleSettings(request.settings)) {
     if (created) DeleteScheduledTask(task.name);
     ShowError(owner, kCouldntCreateTask);

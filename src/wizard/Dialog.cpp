@@ -85,7 +85,6 @@ void CDialog::End(INT_PTR result) {
   m_window = NULL;
   SetWindowLongPtrA(window, DWLP_USER, 0);
   DestroyWindow(window);
-  OnDestroyed();
 }
 
 bool CDialog::OnCommand(int code, int id, HWND) {

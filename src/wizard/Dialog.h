@@ -77,8 +77,6 @@ class CDialog {
   }
   virtual void OnOK() { End(IDOK); }
   virtual void OnCancel() { End(IDCANCEL); }
-  // After a modeless dialog's window is gone.
-  virtual void OnDestroyed() {}
 
   HWND m_window = NULL;
   int m_resourceId = 0;

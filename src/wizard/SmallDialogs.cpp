@@ -1,5 +1,6 @@
 #include "wizard/SmallDialogs.h"
 
+#include "base/Text.h"
 #include "base/Settings.h"
 #include "wizard/Resource.h"
 
@@ -12,8 +13,8 @@ const char kVersionLine[] = "Quillmark v1.04";
 }  // namespace
 
 CPassword::~CPassword() {
-  password.assign(password.size(), '\0');
-  verification.assign(verification.size(), '\0');
+  WipeText(password);
+  WipeText(verification);
 }
 
 bool CPassword::OnInit() {

@@ -42,7 +42,6 @@ const char kNoWorkingFolder[] = "Error: couldn't create a working folder in the 
 const char kSelectFolder[] = "Select folder";
 const char* const kMethods[] = {"Default", "Best Compression", "Best Speed", "Store"};
 const UINT_PTR kProgressTimer = 1;
-const std::uint64_t kZipLimit = 2147483648ULL;
 
 // Every control that belongs to a page; the header, the heading and the
 // navigation buttons belong to all of them.
@@ -99,12 +98,6 @@ bool AskYesNo(HWND owner, const std::string& text) {
   return Ask(owner, text, kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
-// Overwrites a password's characters before its memory is let go.
-void Wipe(std::string& secret) {
-  secret.assign(secret.size(), '\0');
-  secret.clear();
-}
-
 // The same entries, each its own copy: a run rewrites the items it works
 // on, and the restore after the rollback needs them as they were.
 void CopyEntries(const Catalogue& from, Catalogue& to) {
@@ -154,8 +147,6 @@ CWizardDialog::~CWizardDialog() {
     }
   }
   ForgetPackedSet();
-  for (HBITMAP& header : m_headers)
-    if (header != NULL) DeleteObject(header);
 }
 
 bool CWizardDialog::Open(HWND parent) { return Create(IDD_WIZARD, parent); }
@@ -187,8 +178,8 @@ bool CWizardDialog::OnInit() {
   RECT band = {0, 0, 337, 36};
   MapDialogRect(m_window, &band);
   for (int page = 0; page < 7; ++page)
-    m_headers[page] = (HBITMAP)LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDB_HEADER_FIRST + page),
-                                          IMAGE_BITMAP, client.right, band.bottom, 0);
+    m_headers[page].Reset((HBITMAP)LoadImageA(ResourceModule(), MAKEINTRESOURCEA(IDB_HEADER_FIRST + page),
+                                          IMAGE_BITMAP, client.right, band.bottom, 0));
   AttachRichText(Item(IDC_TEXT_AREA));
   m_tips.Create(m_window);
 
@@ -205,10 +196,6 @@ bool CWizardDialog::OnInit() {
   ShowPage(PageWelcome);
   SetWindowTextA(m_window, kWizardCaption);
   return true;
-}
-
-void CWizardDialog::OnDestroyed() {
-  if (m_modalResult < 0) m_modalResult = Result();
 }
 
 void CWizardDialog::ChooseOperation(WizardOperation operation) {
@@ -233,7 +220,7 @@ void CWizardDialog::ChooseOperation(WizardOperation operation) {
 }
 
 void CWizardDialog::SetHeader(WizardPage page) {
-  SendItemMessage(IDC_HEADER_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, (LPARAM)m_headers[page]);
+  SendItemMessage(IDC_HEADER_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, (LPARAM)m_headers[page].Get());
   UINT heading = 0;
   bool restore = m_operation == WizardOperation::Restore;
   switch (page) {
@@ -626,8 +613,8 @@ bool CWizardDialog::LeaveBackupFolderPage() {
     std::string confirmation = ItemText(IDC_CONFIRM_PASSWORD);
     bool differ = password != confirmation;
     std::size_t length = password.size();
-    Wipe(password);
-    Wipe(confirmation);
+    WipeText(password);
+    WipeText(confirmation);
     if (differ) {
       ShowError(m_window, LoadResourceString(IDS_PASSWORDS_DIFFER));
       return false;
@@ -700,8 +687,7 @@ void CWizardDialog::ForgetPackedSet() {
   m_packedSettingsPath.clear();
   m_run.ForgetArchivePassword();
   if (!m_workingFolder.empty()) {
-    CDiskObject cleaner(true);
-    cleaner.RemoveFolderTree(m_workingFolder);
+    m_disk.RemoveFolderTree(m_workingFolder);
     m_workingFolder.clear();
   }
 }
@@ -709,8 +695,7 @@ void CWizardDialog::ForgetPackedSet() {
 bool CWizardDialog::LeaveSelectionPage() {
   m_selectedCount = m_tree.MarkSelected();
   if (IsChecked(IDC_COMPRESS)) {
-    CDiskObject sizer(true);
-    if (SelectionSize(m_catalogue, sizer) > kZipLimit &&
+    if (SelectionSize(m_catalogue, m_disk) > kArchiveSizeLimit &&
         !AskYesNo(m_window, LoadResourceString(IDS_OVER_2GB)))
       return false;
   }
@@ -732,7 +717,7 @@ bool CWizardDialog::LeaveSelectionPage() {
         if (dialog.Run(m_window) != IDOK) return std::nullopt;
         return dialog.password;
       });
-  Wipe(request.settings.password);
+  WipeText(request.settings.password);
   return outcome == ScheduleOutcome::Scheduled;
 }
 
@@ -830,7 +815,7 @@ bool CWizardDialog::WriteBackupSet(ArchiveWriter& archive, CTempFile& beside) {
     } else {
       built = *buildPath;
     }
-    if (password) Wipe(*password);
+    if (password) WipeText(*password);
   }
   if (succeeded)
     succeeded = RunBackup(m_disk, archive, choices.compress, folder, m_catalogue, m_run, true);
@@ -926,7 +911,7 @@ void CWizardDialog::WorkerDone() {
   RefreshProgress();
   m_waitCursor = false;
   SetCursor(LoadCursor(NULL, IDC_ARROW));
-  Wipe(m_choices.password);
+  WipeText(m_choices.password);
   ShowPage(PageFinish);
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 #include <string>
 
+#include "base/GdiObject.h"
 #include "base/TempFile.h"
 #include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
@@ -66,7 +67,6 @@ class CWizardDialog : public CModelessDialog {
   bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
   void OnOK() override {}
   void OnCancel() override { CancelPressed(false); }
-  void OnDestroyed() override;
 
  private:
   // What a run needs from the window, read before the worker starts.
@@ -128,7 +128,6 @@ class CWizardDialog : public CModelessDialog {
   RunChoices m_choices;
   CHandle m_worker;
   std::string m_outcome;
-  HBITMAP m_headers[7] = {};
+  CBitmap m_headers[7];
   CToolTips m_tips;
-  INT_PTR m_modalResult = -1;
 };

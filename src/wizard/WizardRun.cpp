@@ -1,5 +1,6 @@
 #include "wizard/WizardRun.h"
 
+#include "base/Text.h"
 #include "base/Interaction.h"
 #include "base/Settings.h"
 #include "wizard/SmallDialogs.h"
@@ -107,8 +108,7 @@ bool CWizardRun::GetArchivePassword(const std::string&, std::string& password) {
 }
 
 void CWizardRun::ForgetArchivePassword() {
-  m_archivePassword.assign(m_archivePassword.size(), '\0');
-  m_archivePassword.clear();
+  WipeText(m_archivePassword);
 }
 
 void CWizardRun::ShowFatalError(const std::string& text) {

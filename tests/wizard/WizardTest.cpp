@@ -14,6 +14,7 @@
 #include "base/Flags.h"
 #include "base/Interaction.h"
 #include "base/Settings.h"
+#include "base/Win32Handle.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
 #include "engine/BackupSet.h"
@@ -116,6 +117,17 @@ class Wizard : public ::testing::Test {
     ASSERT_EQ(PageFolder, wizard->Page());
     wizard->SetItemText(IDC_FOLDER, folder);
     PumpIdle();
+  }
+  // Another program holds one of the notes, so the run asks about it in
+  // the middle; the user presses Cancel there, then lets the run go on
+  // without the file.
+  CHandle HoldFileAndCancelAtItsQuestion() {
+    boxes.When("b.txt", [this] {
+      wizard->PressButton(IDCANCEL);
+      return IDIGNORE;
+    });
+    return CHandle(CreateFileA((data + "sub\\b.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, NULL));
   }
   void WaitForFinish() {
     ASSERT_TRUE(PumpUntil([&] { return wizard->Page() == PageFinish && !wizard->WorkerRunning(); }))
@@ -315,20 +327,13 @@ TEST_F(Wizard, CancelDuringBackupRemovesOnlyWhatTheRunWrote) {
   std::string set = temp.Path() + "existing\\";
   disk.CreateFolderTree(set);
   WriteWholeFile(set + "mine.txt", "the user's own file");
-  // A file the run can't read makes it ask in the middle of the run; the
-  // user cancels from there.
-  HANDLE held = CreateFileA((data + "sub\\b.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  CHandle held = HoldFileAndCancelAtItsQuestion();
+  ASSERT_TRUE(held.Valid());
   boxes.When(LoadResourceString(IDS_FOLDER_EXISTS), [] { return IDYES; });
   boxes.When(LoadResourceString(IDS_CANCEL_BACKUP), [] { return IDYES; });
-  boxes.When("b.txt", [&] {
-    wizard->PressButton(IDCANCEL);
-    return IDIGNORE;
-  });
   Open();
   BackUp(set, false, "");
-  CloseHandle(held);
+  held.Reset();
   EXPECT_TRUE(boxes.Shown(LoadResourceString(IDS_CANCEL_BACKUP)));
   EXPECT_TRUE(wizard->Cancelled());
   EXPECT_NE(std::string::npos, wizard->OutcomeText().find("Backup operation canceled!"));
@@ -338,17 +343,12 @@ TEST_F(Wizard, CancelDuringBackupRemovesOnlyWhatTheRunWrote) {
 
 TEST_F(Wizard, CancelAnsweredNoLetsTheRunFinish) {
   std::string set = temp.Path() + "set\\";
-  HANDLE held = CreateFileA((data + "sub\\b.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  CHandle held = HoldFileAndCancelAtItsQuestion();
+  ASSERT_TRUE(held.Valid());
   boxes.When(LoadResourceString(IDS_CANCEL_BACKUP), [] { return IDNO; });
-  boxes.When("b.txt", [&] {
-    wizard->PressButton(IDCANCEL);
-    return IDIGNORE;
-  });
   Open();
   BackUp(set, false, "");
-  CloseHandle(held);
+  held.Reset();
   EXPECT_TRUE(boxes.Shown(LoadResourceString(IDS_CANCEL_BACKUP)));
   EXPECT_NE(std::string::npos, wizard->OutcomeText().find("Backup operation successfull!"));
   EXPECT_EQ("first note", ReadWholeFile(set + "Notes\\files\\a.txt"));
@@ -361,21 +361,16 @@ TEST_F(Wizard, CancelDuringTheRollbackRestoresNothing) {
   BackUp(set, false, "");
   Press(IDC_NEXT);
   WriteWholeFile(data + "a.txt", "changed note");
-  HANDLE held = CreateFileA((data + "sub\\b.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  CHandle held = HoldFileAndCancelAtItsQuestion();
+  ASSERT_TRUE(held.Valid());
   boxes.When(LoadResourceString(IDS_CANCEL_RESTORE), [] { return IDYES; });
-  boxes.When("b.txt", [&] {
-    wizard->PressButton(IDCANCEL);
-    return IDIGNORE;
-  });
   Open();
   ToFolderPage(IDC_BUTTON_RESTORE, set);
   Press(IDC_NEXT);
   ASSERT_EQ(PageSelection, wizard->Page());
   Press(IDC_NEXT);
   WaitForFinish();
-  CloseHandle(held);
+  held.Reset();
   EXPECT_TRUE(boxes.Shown(LoadResourceString(IDS_CANCEL_RESTORE)));
   EXPECT_NE(std::string::npos, wizard->OutcomeText().find("Restore operation canceled!"));
   EXPECT_EQ("changed note", ReadWholeFile(data + "a.txt"));
@@ -502,7 +497,8 @@ TEST_F(Wizard, TheProgramBacksUpWhenDrivenFromOutside) {
                         (start + "Quillmark.chm").c_str(), FALSE));
   std::string set = temp.Path() + "outside";
   std::string command = "\"" + ProgramFolder() + "backup.exe\"";
-  STARTUPINFOA startup = {sizeof startup};
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   ASSERT_TRUE(CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, start.c_str(),
                              &startup, &process));

@@ -122,7 +122,8 @@ int main(int argc, char** argv) {
   CPhotographer photographer;
   // A program of the catalogue that runs, so that its page is shown.
   std::string notepad = "notepad.exe";
-  STARTUPINFOA startup = {sizeof startup};
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
   PROCESS_INFORMATION running = {};
   bool started = CreateProcessA(NULL, &notepad[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup,
                                 &running) != FALSE;
