@@ -80,6 +80,9 @@ bool CBackupRun::Run() {
   }
   Finish();
 
+  // The archive's size counts only once everything added is in the file; a
+  // write that failed is reported when the archive is closed.
+  if (m_pack) m_archive.Flush();
   if (m_pack && ArchiveFileTooLarge(m_archive.GetPath())) {
     m_callback.ShowFatalError(kArchiveTooLarge);
     return false;

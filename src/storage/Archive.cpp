@@ -27,6 +27,8 @@ const char kNoArchive[] = "No archive is open.";
 const char kUnsafeName[] = "Entry name leaves the target folder: ";
 const char kNoPassword[] = "No password given for ";
 const char kTargetIsFolder[] = "A folder is in the way of ";
+const char kEntryTooLarge[] = "The entry would be larger than 4 GB: ";
+const char kDataChanged[] = "The data changed while it was added, so the entry can't be decrypted: ";
 
 const DWORD kPackBlock = 65536;
 const DWORD kUnpackBlock = 1 << 18;
@@ -165,6 +167,7 @@ bool ArchiveWriter::Open(const std::string& archivePath, const std::string& base
     return false;
   }
   m_path = path;
+  m_pipeline.reset(new CPackPipeline(m_zip));
   if (baseFolder.empty())
     m_baseFolder = path.substr(0, path.find_last_of('\\') + 1);
   else
@@ -172,10 +175,25 @@ bool ArchiveWriter::Open(const std::string& archivePath, const std::string& base
   return true;
 }
 
+bool ArchiveWriter::Flush() {
+  if (!m_pipeline || m_pipeline->Flush()) return true;
+  m_errorText = m_pipeline->ErrorText();
+  return false;
+}
+
 bool ArchiveWriter::Close() {
   m_password.reset();
-  if (!m_zip.IsOpen()) return true;
-  if (m_zip.Close()) return true;
+  bool flushed = Flush();
+  std::string flushError = m_errorText;
+  if (m_pipeline) m_peakPieceBytes = m_pipeline->PeakBytes();
+  m_pipeline.reset();
+  if (!m_zip.IsOpen()) return flushed;
+  bool closed = m_zip.Close();
+  if (!flushed) {
+    m_errorText = flushError;
+    return false;
+  }
+  if (closed) return true;
   m_errorText = m_zip.GetErrorText();
   return false;
 }
@@ -307,35 +325,42 @@ bool ArchiveWriter::ChecksumFile(HANDLE file, std::uint32_t& crc) {
   return true;
 }
 
-// The file's data into the open entry, which is closed whatever happens.
-// An entry cut short by a failed read or a stop is not listed: its data
-// would pass the CRC check and replace a whole file with a part of it.
-bool ArchiveWriter::WriteEntryData(HANDLE file, bool honourCancel) {
-  m_block.resize(kPackBlock);
-  bool ok = true;
+// Leaves the entry unlisted: what was read of it is not the whole file.
+bool ArchiveWriter::StopEntry(const std::string& error) {
+  m_errorText = error;
+  m_pipeline->AbandonEntry();
+  return false;
+}
+
+// The file's data in pieces to the compressing threads. An entry cut short
+// by a failed read or a stop is not listed: its data would pass the CRC
+// check and replace a whole file with a part of it.
+bool ArchiveWriter::PackEntryData(HANDLE file, const ZipNewEntry& entry, bool honourCancel) {
+  const std::size_t pieceSize = CPackPipeline::kPieceSize;
+  std::uint64_t total = 0;
+  uLong crc = crc32(0L, Z_NULL, 0);
   for (;;) {
-    if (honourCancel && StopRequested()) {
-      m_zip.AbandonEntry();
-      return false;
+    if (honourCancel && StopRequested()) return StopEntry(std::string());
+    if (m_pipeline->Failed()) return StopEntry(m_pipeline->ErrorText());
+    unsigned char* piece = m_pipeline->PieceBuffer();
+    // Every piece but the last is full, so read until it is.
+    std::size_t filled = 0;
+    while (filled < pieceSize) {
+      DWORD got = 0;
+      if (!ReadFile(file, piece + filled, static_cast<DWORD>(pieceSize - filled), &got, NULL))
+        return StopEntry(SystemMessage(GetLastError()));
+      if (got == 0) break;
+      filled += got;
     }
-    DWORD got = 0;
-    if (!ReadFile(file, m_block.data(), kPackBlock, &got, NULL)) {
-      m_errorText = SystemMessage(GetLastError());
-      m_zip.AbandonEntry();
-      return false;
-    }
-    if (got == 0) break;
-    if (!m_zip.WriteEntry(m_block.data(), got)) {
-      m_errorText = m_zip.GetErrorText();
-      ok = false;
-      break;
-    }
+    total += filled;
+    if (total > 0xFFFFFFFFull) return StopEntry(kEntryTooLarge + entry.name);
+    bool last = filled < pieceSize;
+    // The encryption header promised the CRC read before.
+    if (entry.password) crc = crc32(crc, piece, static_cast<uInt>(filled));
+    if (last && entry.password && crc != entry.crc) return StopEntry(kDataChanged + entry.name);
+    m_pipeline->SubmitPiece(filled, last);
+    if (last) return true;
   }
-  if (!m_zip.CloseEntry()) {
-    if (ok) m_errorText = m_zip.GetErrorText();
-    ok = false;
-  }
-  return ok;
 }
 
 bool ArchiveWriter::AddEntry(const std::string& source, const std::string& entryName,
@@ -354,11 +379,11 @@ bool ArchiveWriter::AddEntry(const std::string& source, const std::string& entry
     if (!ChecksumFile(file.Get(), entry.crc)) return false;
     entry.password = m_password;
   }
-  if (!m_zip.OpenEntry(entry)) {
-    m_errorText = m_zip.GetErrorText();
+  if (!m_pipeline->BeginEntry(entry)) {
+    m_errorText = m_pipeline->ErrorText();
     return false;
   }
-  bool ok = WriteEntryData(file.Get(), honourCancel);
+  bool ok = PackEntryData(file.Get(), entry, honourCancel);
   if (honourCancel && StopRequested()) return false;
   return ok;
 }

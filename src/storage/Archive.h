@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <optional>
 #include <set>
@@ -15,6 +16,7 @@
 
 #include "base/Interaction.h"
 #include "storage/DiskObject.h"
+#include "storage/PackPipeline.h"
 #include "storage/Zip.h"
 
 // Packed sets must stay within this size; the ZIP format's 32-bit offsets
@@ -48,6 +50,12 @@ class ArchiveWriter {
             const std::optional<std::string>& password, int level);
   // Writes the central directory; true when that worked or nothing was open.
   bool Close();
+  // Files are compressed and written behind AddFile's back: this waits
+  // until everything added is in the archive file. False when a write
+  // failed (the archive can't be finished then; Close says so too).
+  bool Flush();
+  // The most memory the compression's pieces have held.
+  std::size_t PeakPieceBytes() const { return m_pipeline ? m_pipeline->PeakBytes() : m_peakPieceBytes; }
   bool IsOpen() const { return m_zip.IsOpen(); }
   // The archive file being written (absolute), or empty before Open.
   const std::string& GetPath() const { return m_path; }
@@ -82,10 +90,13 @@ class ArchiveWriter {
   bool DescribeEntry(const std::string& source, const std::string& entryName,
                      ZipNewEntry& entry) const;
   bool ChecksumFile(HANDLE file, std::uint32_t& crc);
-  bool WriteEntryData(HANDLE file, bool honourCancel);
+  bool PackEntryData(HANDLE file, const ZipNewEntry& entry, bool honourCancel);
+  bool StopEntry(const std::string& error);
   bool OpenSource(const std::string& path, CHandle& handle);
 
   CZipWriter m_zip;
+  std::unique_ptr<CPackPipeline> m_pipeline;  // while the archive is open
+  std::size_t m_peakPieceBytes = 0;
   std::string m_path;
   std::string m_baseFolder;  // ends with "\"
   std::optional<std::string> m_password;

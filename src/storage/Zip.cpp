@@ -367,6 +367,8 @@ bool CZipWriter::Start(const std::string& path, bool append) {
   if (existing) std::fclose(existing);
   m_file = std::fopen(path.c_str(), "wb");
   if (!m_file) return Fail("The archive could not be created: " + path);
+  // The headers of small entries are short writes; gather them.
+  std::setvbuf(m_file, nullptr, _IOFBF, kBufferSize * 4);
   return true;
 }
 
@@ -391,17 +393,33 @@ bool CZipWriter::WriteBytes(const void* data, std::size_t size) {
   return true;
 }
 
+bool CZipWriter::CanAddEntry(const ZipNewEntry& entry, std::uint32_t before) {
+  m_error.clear();
+  if (!m_file) return Fail("No archive is open.");
+  if (entry.name.empty()) return Fail("An entry needs a name.");
+  if (entry.name.size() > 0xFFFF) return Fail("The entry name is too long: " + entry.name);
+  if (entry.level < -1 || entry.level > 9) return Fail("The compression level must lie between -1 and 9.");
+  if (static_cast<std::uint64_t>(m_entryCount) + before >= 0xFFFF)
+    return Fail("The archive can't hold more than 65535 entries.");
+  return true;
+}
+
 bool CZipWriter::OpenEntry(const ZipNewEntry& entry) {
   m_error.clear();
   if (!m_file) return Fail("No archive is open.");
   if (m_entry && !CloseEntry()) return false;
-  if (entry.name.empty()) return Fail("An entry needs a name.");
-  if (entry.name.size() > 0xFFFF) return Fail("The entry name is too long: " + entry.name);
-  if (entry.level < -1 || entry.level > 9) return Fail("The compression level must lie between -1 and 9.");
-  if (m_entryCount >= 0xFFFF) return Fail("The archive can't hold more than 65535 entries.");
-  if (m_position > kMax32) return Fail("The archive would grow beyond 4 GB.");
+  if (!CanAddEntry(entry, 0)) return false;
+  if (!entry.deflatedByCaller && !StartCompressor(entry.level))
+    return Fail("The compressor could not be started.");
+  return StartEntry(entry, 0, 0, 0);
+}
 
-  if (!StartCompressor(entry.level)) return Fail("The compressor could not be started.");
+// The local header and, with a password, the encryption header. Unknown
+// CRC and sizes are written as zero and filled in by CloseEntry; the file is
+// seekable, so no data descriptor is needed.
+bool CZipWriter::StartEntry(const ZipNewEntry& entry, std::uint32_t crc, std::uint64_t compressed,
+                            std::uint64_t uncompressed) {
+  if (m_position > kMax32) return Fail("The archive would grow beyond 4 GB.");
   std::unique_ptr<EntryState> state(new EntryState(entry));
   // Bits 1 and 2 tell readers which deflate effort was used.
   if (entry.level == 8 || entry.level == 9) state->flags |= 0x0002;
@@ -410,8 +428,6 @@ bool CZipWriter::OpenEntry(const ZipNewEntry& entry) {
   if (entry.password) state->flags |= kFlagEncrypted;
   state->headerOffset = m_position;
 
-  // CRC and sizes are filled in by CloseEntry; the file is seekable, so no
-  // data descriptor is needed.
   std::string header;
   Put32(header, kLocalSignature);
   Put16(header, kVersion);
@@ -419,9 +435,9 @@ bool CZipWriter::OpenEntry(const ZipNewEntry& entry) {
   Put16(header, Z_DEFLATED);
   Put16(header, entry.dosTime);
   Put16(header, entry.dosDate);
-  Put32(header, 0);
-  Put32(header, 0);
-  Put32(header, 0);
+  Put32(header, crc);
+  Put32(header, static_cast<std::uint32_t>(compressed));
+  Put32(header, static_cast<std::uint32_t>(uncompressed));
   Put16(header, static_cast<std::uint32_t>(entry.name.size()));
   Put16(header, 0);
   header += entry.name;
@@ -439,6 +455,45 @@ bool CZipWriter::OpenEntry(const ZipNewEntry& entry) {
 
   m_entry = std::move(state);
   return true;
+}
+
+bool CZipWriter::WriteDeflated(unsigned char* data, std::size_t size, std::uint64_t uncompressed,
+                               std::uint32_t crc) {
+  m_error.clear();
+  if (!m_entry || !m_entry->entry.deflatedByCaller) return Fail("No entry is open for deflated pieces.");
+  EntryState& state = *m_entry;
+  if (state.failed) return Fail("Writing the entry failed earlier.");
+  state.uncompressed += uncompressed;
+  if (state.uncompressed > kMax32 || uncompressed > 0x7FFFFFFF) {
+    state.failed = true;
+    return Fail("The entry would be larger than 4 GB: " + state.entry.name);
+  }
+  state.crc = static_cast<std::uint32_t>(crc32_combine(state.crc, crc, static_cast<z_off_t>(uncompressed)));
+  if (!WriteCompressed(data, size)) {
+    state.failed = true;
+    return false;
+  }
+  return true;
+}
+
+bool CZipWriter::AddDeflatedEntry(const ZipNewEntry& entry, unsigned char* data, std::size_t size,
+                                  std::uint64_t uncompressed, std::uint32_t crc) {
+  m_error.clear();
+  if (!m_file) return Fail("No archive is open.");
+  if (m_entry && !CloseEntry()) return false;
+  if (!CanAddEntry(entry, 0)) return false;
+  std::uint64_t compressed = size + (entry.password ? kEncryptionHeaderSize : 0);
+  if (uncompressed > kMax32 || compressed > kMax32)
+    return Fail("The entry would be larger than 4 GB: " + entry.name);
+  if (entry.password && crc != entry.crc)
+    return Fail("The data changed while it was added, so the entry can't be decrypted: " + entry.name);
+  if (!StartEntry(entry, crc, compressed, uncompressed)) return false;
+  m_entry->crc = crc;
+  m_entry->uncompressed = uncompressed;
+  bool ok = WriteCompressed(data, size);
+  if (ok) AddDirectoryRecord();
+  DropEntry();
+  return ok;
 }
 
 // Encrypts in place: the data is the compressor's own output buffer.
@@ -472,6 +527,7 @@ bool CZipWriter::WriteEntry(const void* data, std::size_t size) {
   m_error.clear();
   if (!m_entry) return Fail("No entry is open for writing.");
   EntryState& state = *m_entry;
+  if (state.entry.deflatedByCaller) return Fail("The entry takes deflated pieces only.");
   if (state.failed) return Fail("Writing the entry failed earlier.");
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
   state.uncompressed += size;
@@ -501,7 +557,7 @@ bool CZipWriter::CloseEntry() {
   if (!m_entry) return Fail("No entry is open for writing.");
   EntryState& state = *m_entry;
   bool ok = !state.failed;
-  if (ok) {
+  if (ok && !state.entry.deflatedByCaller) {
     m_compressor->stream.next_in = nullptr;
     m_compressor->stream.avail_in = 0;
     ok = Deflate(Z_FINISH);
@@ -524,37 +580,47 @@ bool CZipWriter::CloseEntry() {
       ok = Fail("Writing to the archive failed.");
     }
   }
-  if (ok) {
-    const ZipNewEntry& entry = state.entry;
-    std::string& record = m_directory;
-    Put32(record, kCentralSignature);
-    Put16(record, kVersion);
-    Put16(record, kVersion);
-    Put16(record, state.flags);
-    Put16(record, Z_DEFLATED);
-    Put16(record, entry.dosTime);
-    Put16(record, entry.dosDate);
-    Put32(record, state.crc);
-    Put32(record, static_cast<std::uint32_t>(state.compressed));
-    Put32(record, static_cast<std::uint32_t>(state.uncompressed));
-    Put16(record, static_cast<std::uint32_t>(entry.name.size()));
-    Put16(record, 0);  // extra field
-    Put16(record, 0);  // comment
-    Put16(record, 0);  // disk
-    Put16(record, 0);  // internal attributes
-    Put32(record, entry.externalAttributes);
-    Put32(record, static_cast<std::uint32_t>(state.headerOffset));
-    record += entry.name;
-    ++m_entryCount;
-  }
+  if (ok) AddDirectoryRecord();
   DropEntry();
   return ok;
+}
+
+void CZipWriter::AddDirectoryRecord() {
+  const EntryState& state = *m_entry;
+  const ZipNewEntry& entry = state.entry;
+  std::string& record = m_directory;
+  Put32(record, kCentralSignature);
+  Put16(record, kVersion);
+  Put16(record, kVersion);
+  Put16(record, state.flags);
+  Put16(record, Z_DEFLATED);
+  Put16(record, entry.dosTime);
+  Put16(record, entry.dosDate);
+  Put32(record, state.crc);
+  Put32(record, static_cast<std::uint32_t>(state.compressed));
+  Put32(record, static_cast<std::uint32_t>(state.uncompressed));
+  Put16(record, static_cast<std::uint32_t>(entry.name.size()));
+  Put16(record, 0);  // extra field
+  Put16(record, 0);  // comment
+  Put16(record, 0);  // disk
+  Put16(record, 0);  // internal attributes
+  Put32(record, entry.externalAttributes);
+  Put32(record, static_cast<std::uint32_t>(state.headerOffset));
+  record += entry.name;
+  ++m_entryCount;
 }
 
 void CZipWriter::AbandonEntry() {
   if (!m_entry) return;
   m_entry->failed = true;
   CloseEntry();
+}
+
+bool CZipWriter::FlushFile() {
+  if (!m_file || m_broken) return !m_broken;
+  if (std::fflush(m_file) == 0) return true;
+  m_broken = true;
+  return Fail("Writing to the archive failed (disk full?).");
 }
 
 bool CZipWriter::Close() {
@@ -593,6 +659,67 @@ bool CZipWriter::Close() {
   m_compressor.reset();
   m_error = savedError;
   return ok;
+}
+
+// ---------------------------------------------------------------- pieces
+
+struct CDeflatePiece::State {
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() {
+    if (ready) deflateEnd(&stream);
+  }
+  z_stream stream{};
+  int level = 0;
+  bool ready = false;
+};
+
+CDeflatePiece::CDeflatePiece() = default;
+CDeflatePiece::~CDeflatePiece() = default;
+
+bool CDeflatePiece::Compress(int level, const unsigned char* history, std::size_t historySize,
+                             const unsigned char* data, std::size_t size, bool last,
+                             std::vector<unsigned char>& out, std::uint32_t& crc) {
+  out.clear();
+  if (size > (1u << 30) || level < -1 || level > 9) return false;
+  if (!m_state || m_state->level != level || deflateReset(&m_state->stream) != Z_OK) {
+    m_state.reset();
+    std::unique_ptr<State> fresh(new State);
+    if (deflateInit2(&fresh->stream, level, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+    fresh->ready = true;
+    fresh->level = level;
+    m_state = std::move(fresh);
+  }
+  z_stream& stream = m_state->stream;
+  if (historySize > kHistorySize) {
+    history += historySize - kHistorySize;
+    historySize = kHistorySize;
+  }
+  if (historySize > 0 &&
+      deflateSetDictionary(&stream, history, static_cast<uInt>(historySize)) != Z_OK)
+    return false;
+  crc = UpdateCrc(0, data, size);
+  // A sync flush adds an empty stored block to what the bound allows for.
+  out.resize(deflateBound(&stream, static_cast<uLong>(size)) + 16);
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);
+  const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
+  std::size_t produced = 0;
+  for (;;) {
+    stream.next_out = out.data() + produced;
+    stream.avail_out = static_cast<uInt>(out.size() - produced);
+    int result = deflate(&stream, flush);
+    if (result == Z_STREAM_ERROR) return false;
+    produced = out.size() - stream.avail_out;
+    if (last ? result == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0) break;
+    if (stream.avail_out == 0)
+      out.resize(out.size() * 2);
+    else if (result == Z_BUF_ERROR)
+      return false;
+  }
+  out.resize(produced);
+  return true;
 }
 
 // ---------------------------------------------------------------- reading

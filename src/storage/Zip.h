@@ -44,6 +44,35 @@ struct ZipNewEntry {
   // the data that will be written, so the caller computes it first.
   std::optional<std::string> password;
   std::uint32_t crc = 0;
+  // The caller compresses the data itself, in pieces made by CDeflatePiece
+  // at the entry's level, and hands them in with WriteDeflated.
+  bool deflatedByCaller = false;
+};
+
+// One piece of an entry's data deflated on its own, so that the pieces of a
+// large file can be compressed side by side: it is primed with up to 32 KiB
+// of the data just before it and ends on a byte boundary, or as the end of
+// the stream for the entry's last piece. An entry's pieces, written in
+// order, make one deflate stream. One object per thread; it keeps its
+// compressor from piece to piece.
+class CDeflatePiece {
+ public:
+  static constexpr std::size_t kHistorySize = 32768;
+
+  CDeflatePiece();
+  ~CDeflatePiece();
+  CDeflatePiece(const CDeflatePiece&) = delete;
+  CDeflatePiece& operator=(const CDeflatePiece&) = delete;
+
+  // The deflated piece replaces the contents of `out`; `crc` gets the
+  // CRC-32 of the piece's data alone.
+  bool Compress(int level, const unsigned char* history, std::size_t historySize,
+                const unsigned char* data, std::size_t size, bool last,
+                std::vector<unsigned char>& out, std::uint32_t& crc);
+
+ private:
+  struct State;
+  std::unique_ptr<State> m_state;
 };
 
 class CZipWriter {
@@ -63,6 +92,18 @@ class CZipWriter {
 
   bool OpenEntry(const ZipNewEntry& entry);
   bool WriteEntry(const void* data, std::size_t size);
+  // For an entry opened with deflatedByCaller: the next piece, encrypted in
+  // place when the entry has a password, with the size and CRC-32 of the
+  // data it holds.
+  bool WriteDeflated(unsigned char* data, std::size_t size, std::uint64_t uncompressed,
+                     std::uint32_t crc);
+  // A whole entry of one piece (its last), written with its sizes in place
+  // so that nothing is patched afterwards.
+  bool AddDeflatedEntry(const ZipNewEntry& entry, unsigned char* data, std::size_t size,
+                        std::uint64_t uncompressed, std::uint32_t crc);
+  // Whether OpenEntry would take the entry once `before` more entries have
+  // been added; only the archive's size can still refuse it then.
+  bool CanAddEntry(const ZipNewEntry& entry, std::uint32_t before);
   // Completes the entry. A failed entry leaves unused bytes behind but no
   // directory record, so the archive stays readable.
   bool CloseEntry();
@@ -74,6 +115,9 @@ class CZipWriter {
   bool Close();
 
   bool IsOpen() const { return m_file != nullptr; }
+  // Hands what is buffered to the file, so that its size on disk is the
+  // archive's so far.
+  bool FlushFile();
   const std::string& GetErrorText() const { return m_error; }
 
  private:
@@ -83,6 +127,9 @@ class CZipWriter {
   bool Fail(const std::string& text);
   bool Start(const std::string& path, bool append);
   bool StartCompressor(int level);
+  bool StartEntry(const ZipNewEntry& entry, std::uint32_t crc, std::uint64_t compressed,
+                  std::uint64_t uncompressed);
+  void AddDirectoryRecord();
   bool WriteBytes(const void* data, std::size_t size);
   bool WriteCompressed(unsigned char* data, std::size_t size);
   bool Deflate(int flush);

@@ -5,30 +5,11 @@
 #include "base/Settings.h"
 #include "wizard/SmallDialogs.h"
 
-namespace {
-
-// Holds the lock for one scope.
-class CLockScope {
- public:
-  explicit CLockScope(CRITICAL_SECTION& lock) : m_lock(lock) { EnterCriticalSection(&m_lock); }
-  ~CLockScope() { LeaveCriticalSection(&m_lock); }
-  CLockScope(const CLockScope&) = delete;
-  CLockScope& operator=(const CLockScope&) = delete;
-
- private:
-  CRITICAL_SECTION& m_lock;
-};
-
-}  // namespace
-
-CWizardRun::CWizardRun() : m_goOn(CreateEventA(NULL, TRUE, TRUE, NULL)) {
-  InitializeCriticalSection(&m_lock);
-}
+CWizardRun::CWizardRun() : m_goOn(CreateEventA(NULL, TRUE, TRUE, NULL)) {}
 
 CWizardRun::~CWizardRun() {
   ForgetArchivePassword();
   if (m_goOn != NULL) CloseHandle(m_goOn);
-  DeleteCriticalSection(&m_lock);
 }
 
 bool CWizardRun::ShouldStop() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "base/Lock.h"
 #include "base/RunCallback.h"
 #include "base/StopRequest.h"
 
@@ -68,7 +69,7 @@ class CWizardRun : public IRunCallback {
   DWORD m_windowThread = 0;
   CStopRequest m_stop;
   HANDLE m_goOn;  // set while the run may go on
-  mutable CRITICAL_SECTION m_lock;
+  mutable CCriticalSection m_lock;
   RunProgress m_progress;
   std::string m_archivePassword;
 };

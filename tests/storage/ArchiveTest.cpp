@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <vector>
@@ -487,6 +488,92 @@ TEST_F(ArchiveCancel, AbortOnAnUnreadableSourceRequestsTheStop) {
   EXPECT_EQ(0u, interaction.boxes[0].text.find("Couldn't open file:"));
   EXPECT_TRUE(writer.StopRequested());
   EXPECT_FALSE(writer.GetErrorText().empty());
+}
+
+// ---------------------------------------------------------------- parallel packing
+
+// Bytes that compress in places and not in others, different for each seed.
+std::string MixedData(std::size_t size, unsigned seed) {
+  std::string data(size, '\0');
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (std::size_t i = 0; i < size; ++i) {
+    state = state * 1103515245u + 12345u;
+    data[i] = (i / 5000) % 3 == 0 ? static_cast<char>(state >> 24) : "settings of a program "[i % 22];
+  }
+  return data;
+}
+
+using ArchiveParallelPacking = ArchiveTestBase;
+
+// Files of several pieces, sizes on and next to a piece's edge, empty ones
+// and many small ones in between, as the threads finish them in any order.
+TEST_F(ArchiveParallelPacking, FilesOfEverySizeComeBackWhole) {
+  const std::size_t piece = CPackPipeline::kPieceSize;
+  const std::size_t sizes[] = {0, 1, piece - 1, piece, piece + 1, 2 * piece, 3 * piece + 12345, 777};
+  std::string source = temp.Path() + "src\\";
+  ASSERT_TRUE(CreateDirectoryA(source.c_str(), NULL));
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < 40; ++i) {
+    std::string name = "file" + std::to_string(i) + ".bin";
+    WriteWholeFile(source + name, MixedData(sizes[i % std::size(sizes)] + (i >= 8 ? i : 0), i));
+    names.push_back(name);
+  }
+  for (const char* password : {"", "pieces pw"}) {
+    SCOPED_TRACE(password);
+    std::string archive = temp.Path() + (*password ? "secret.zip" : "plain.zip");
+    {
+      ArchiveWriter writer(archive, "", false, std::string(password), 6, NULL);
+      ASSERT_TRUE(writer.AddFolder(source, "Entry", false));
+      EXPECT_TRUE(writer.FailedFiles().empty());
+      ASSERT_TRUE(writer.Close()) << writer.GetErrorText();
+      EXPECT_GT(writer.PeakPieceBytes(), 0u);
+      EXPECT_LT(writer.PeakPieceBytes(), 64u << 20);
+    }
+    ArchiveReader reader(archive, true, NULL);
+    PasswordScript script;
+    script.password = password;
+    reader.SetRunCallback(&script);
+    std::string target = temp.Path() + "out-" + (*password ? "secret" : "plain") + "\\";
+    ASSERT_TRUE(reader.UnpackFolder("Entry\\", target)) << reader.GetErrorText();
+    for (const std::string& name : names)
+      EXPECT_TRUE(ReadWholeFile(source + name) == ReadWholeFile(target + name)) << name;
+  }
+}
+
+// A file given up after pieces of it went to the threads (its read failed,
+// or the run stopped) is left out; the files before and after stay whole,
+// and so does a file whose pieces were all in the ring at once.
+TEST_F(ArchiveParallelPacking, AnEntryGivenUpHalfwayIsLeftOut) {
+  const std::size_t piece = CPackPipeline::kPieceSize;
+  std::string archive = temp.Path() + "restore.zip";
+  const std::string big = MixedData(40 * piece, 9);
+  {
+    CZipWriter zip;
+    ASSERT_TRUE(zip.Create(archive));
+    CPackPipeline pipeline(zip);
+    auto add = [&](const std::string& name, const std::string& data, std::size_t pieces) {
+      ZipNewEntry entry;
+      entry.name = name;
+      entry.level = 6;
+      ASSERT_TRUE(pipeline.BeginEntry(entry));
+      for (std::size_t i = 0; i < pieces; ++i) {
+        std::size_t at = i * piece, size = std::min(piece, data.size() - at);
+        std::memcpy(pipeline.PieceBuffer(), data.data() + at, size);
+        pipeline.SubmitPiece(size, size < piece);
+      }
+    };
+    add("before.txt", "before", 1);
+    add("given up.bin", big, 3);
+    pipeline.AbandonEntry();
+    add("big.bin", big, 41);
+    add("after.txt", "after", 1);
+    ASSERT_TRUE(pipeline.Flush()) << pipeline.ErrorText();
+    ASSERT_TRUE(zip.Close());
+  }
+  EXPECT_EQ((std::vector<std::string>{"after.txt", "before.txt", "big.bin"}), EntryNames(archive));
+  ArchiveReader reader(archive, true, NULL);
+  ASSERT_TRUE(reader.UnpackFile("big.bin", temp.Path() + "out\\big.bin")) << reader.GetErrorText();
+  EXPECT_TRUE(big == ReadWholeFile(temp.Path() + "out\\big.bin"));
 }
 
 // ---------------------------------------------------------------- size limit

@@ -502,6 +502,92 @@ TEST_F(ZipTest, WriterRefusesBadArguments) {
   EXPECT_TRUE(writer.Close());
 }
 
+// Pieces deflated apart and written in order, as the packer's threads make
+// them, are one stream: every level, pieces shorter and longer than the
+// history, a last piece that is empty, and with a password.
+TEST_F(ZipTest, PiecesDeflatedApartReadBackAsOneEntry) {
+  const std::string data = SampleData(150000, 11);
+  const std::size_t pieces[] = {1000, 32768, 50000, 150000};
+  const int levels[] = {-1, 0, 1, 6, 9};
+  std::string path = PathOf("pieces.zip");
+  CZipWriter writer;
+  ASSERT_TRUE(writer.Create(path));
+  CDeflatePiece deflater;
+  std::vector<unsigned char> out;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  std::vector<std::string> names;
+  for (int level : levels) {
+    for (std::size_t piece : pieces) {
+      std::string name = std::to_string(level) + "-" + std::to_string(piece);
+      names.push_back(name);
+      ZipNewEntry entry = NewEntry(name, data, level, piece == 32768 ? "pw" : nullptr);
+      entry.deflatedByCaller = true;
+      ASSERT_TRUE(writer.OpenEntry(entry));
+      EXPECT_FALSE(writer.WriteEntry("x", 1));  // plain data can't be mixed in
+      for (std::size_t at = 0; at <= data.size(); at += piece) {
+        std::size_t size = std::min(piece, data.size() - at);
+        std::size_t history = std::min<std::size_t>(at, 40000);  // more than is used
+        std::uint32_t crc = 0;
+        ASSERT_TRUE(deflater.Compress(level, bytes + at - history, history, bytes + at, size,
+                                      at + piece > data.size(), out, crc));
+        ASSERT_TRUE(writer.WriteDeflated(out.data(), out.size(), size, crc)) << writer.GetErrorText();
+      }
+      ASSERT_TRUE(writer.CloseEntry()) << name << ": " << writer.GetErrorText();
+    }
+  }
+  ASSERT_TRUE(writer.Close());
+  CZipReader reader;
+  ASSERT_TRUE(reader.Open(path)) << reader.GetErrorText();
+  ASSERT_EQ(names.size(), reader.GetEntryCount());
+  for (const std::string& name : names) {
+    std::string back;
+    ASSERT_TRUE(reader.LocateEntry(name, true));
+    EXPECT_TRUE(ReadCurrent(reader, back, name.find("-32768") != std::string::npos ? "pw" : nullptr))
+        << name << ": " << reader.GetErrorText();
+    EXPECT_TRUE(back == data) << name;
+  }
+}
+
+// A whole entry in one piece needs no patching afterwards; it is the same
+// stream the writer's own compressor makes, and a piece that disagrees with
+// the CRC an encrypted entry promised is refused before anything is written.
+TEST_F(ZipTest, OnePieceEntriesMatchStreamedOnesAndKeepTheirPromise) {
+  const std::string data = SampleData(20000, 5);
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  CDeflatePiece deflater;
+  std::vector<unsigned char> out;
+  std::uint32_t crc = 0;
+  ASSERT_TRUE(deflater.Compress(6, nullptr, 0, bytes, data.size(), true, out, crc));
+  EXPECT_EQ(Crc(data), crc);
+
+  std::string path = PathOf("one-piece.zip");
+  CZipWriter writer;
+  ASSERT_TRUE(writer.Create(path));
+  ASSERT_TRUE(AddEntry(writer, NewEntry("streamed", data, 6), data));
+  ZipNewEntry whole = NewEntry("whole", data, 6);
+  whole.deflatedByCaller = true;
+  std::vector<unsigned char> copy = out;
+  ASSERT_TRUE(writer.AddDeflatedEntry(whole, copy.data(), copy.size(), data.size(), crc));
+  ZipNewEntry promised = NewEntry("promised", "other data", 6, "pw");
+  promised.deflatedByCaller = true;
+  copy = out;
+  EXPECT_FALSE(writer.AddDeflatedEntry(promised, copy.data(), copy.size(), data.size(), crc));
+  ZipNewEntry secret = NewEntry("secret", data, 6, "pw");
+  secret.deflatedByCaller = true;
+  copy = out;
+  ASSERT_TRUE(writer.AddDeflatedEntry(secret, copy.data(), copy.size(), data.size(), crc));
+  ASSERT_TRUE(writer.Close());
+
+  EXPECT_EQ(EntryPayload(path, "streamed"), EntryPayload(path, "whole"));
+  CZipReader reader;
+  ASSERT_TRUE(reader.Open(path));
+  ASSERT_EQ(3u, reader.GetEntryCount());
+  std::string back;
+  ASSERT_TRUE(reader.LocateEntry("secret", true));
+  EXPECT_TRUE(ReadCurrent(reader, back, "pw")) << reader.GetErrorText();
+  EXPECT_TRUE(back == data);
+}
+
 // ---------------------------------------------------------------- other writers
 
 TEST_F(ZipTest, ReadsStoredDescriptorAndFolderEntries) {

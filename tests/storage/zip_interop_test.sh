@@ -49,46 +49,60 @@ unzip_ok() { # status output-file
 }
 
 # ---------------------------------------------------------------- ours → theirs
+# One archive of ours through unzip, 7z and (without a password) miniunzip.
+check_theirs() { # level[:piece] password separator
+  local level=$1 password=$2 separator=$3
+  local label="level $level, password $password, separator $separator"
+  local archive=$work/ours.zip f
+  rm -f "$archive"
+  local args=()
+  for f in "${files[@]}"; do args+=("Set${separator}${f//\//$separator}" "$src/$f"); done
+  "$tool" create "$archive" "$level" "$password" "${args[@]}" || { fail "ziptool create ($label)"; return; }
+  local pass=()
+  [ "$password" != - ] && pass=(-P "$password")
+
+  local out=$work/unzip.txt
+  unzip -t "${pass[@]}" "$archive" >"$out" 2>&1
+  unzip_ok $? "$out" || { fail "unzip -t ($label)"; cat "$out"; }
+  rm -rf "$work/x"
+  unzip -q -o "${pass[@]}" "$archive" -d "$work/x" >"$out" 2>&1
+  unzip_ok $? "$out" || { fail "unzip extract ($label)"; cat "$out"; }
+  for f in "${files[@]}"; do
+    same_as_original "$work/x" "Set/$f" "$f" || fail "unzip content of $f ($label)"
+  done
+
+  local seven=()
+  [ "$password" != - ] && seven=("-p$password")
+  7z t "${seven[@]}" "$archive" >"$out" 2>&1 || { fail "7z t ($label)"; cat "$out"; }
+  rm -rf "$work/x"
+  7z x -y "${seven[@]}" "-o$work/x" "$archive" >"$out" 2>&1 || { fail "7z x ($label)"; cat "$out"; }
+  for f in "${files[@]}"; do
+    same_as_original "$work/x" "Set${separator}${f//\//$separator}" "$f" || fail "7z content of $f ($label)"
+  done
+
+  if [ "$password" = - ]; then
+    rm -rf "$work/x" && mkdir "$work/x"
+    (cd "$work/x" && miniunzip -x -o "$archive") >"$out" 2>&1 || { fail "miniunzip ($label)"; cat "$out"; }
+    grep -qi error "$out" && { fail "miniunzip reported an error ($label)"; cat "$out"; }
+    for f in "${files[@]}"; do
+      same_as_original "$work/x" "Set${separator}${f//\//$separator}" "$f" || fail "miniunzip content of $f ($label)"
+    done
+  fi
+}
+
 for level in 0 1 2 3 4 5 6 7 8 9; do
   for password in - 'Pa55 w0rd'; do
     for separator in '\' '/'; do
-      label="level $level, password $password, separator $separator"
-      archive=$work/ours.zip
-      rm -f "$archive"
-      args=()
-      for f in "${files[@]}"; do args+=("Set${separator}${f//\//$separator}" "$src/$f"); done
-      "$tool" create "$archive" "$level" "$password" "${args[@]}" || { fail "ziptool create ($label)"; continue; }
-      pass=()
-      [ "$password" != - ] && pass=(-P "$password")
-
-      out=$work/unzip.txt
-      unzip -t "${pass[@]}" "$archive" >"$out" 2>&1
-      unzip_ok $? "$out" || { fail "unzip -t ($label)"; cat "$out"; }
-      rm -rf "$work/x"
-      unzip -q -o "${pass[@]}" "$archive" -d "$work/x" >"$out" 2>&1
-      unzip_ok $? "$out" || { fail "unzip extract ($label)"; cat "$out"; }
-      for f in "${files[@]}"; do
-        same_as_original "$work/x" "Set/$f" "$f" || fail "unzip content of $f ($label)"
-      done
-
-      seven=()
-      [ "$password" != - ] && seven=("-p$password")
-      7z t "${seven[@]}" "$archive" >"$out" 2>&1 || { fail "7z t ($label)"; cat "$out"; }
-      rm -rf "$work/x"
-      7z x -y "${seven[@]}" "-o$work/x" "$archive" >"$out" 2>&1 || { fail "7z x ($label)"; cat "$out"; }
-      for f in "${files[@]}"; do
-        same_as_original "$work/x" "Set${separator}${f//\//$separator}" "$f" || fail "7z content of $f ($label)"
-      done
-
-      if [ "$password" = - ]; then
-        rm -rf "$work/x" && mkdir "$work/x"
-        (cd "$work/x" && miniunzip -x -o "$archive") >"$out" 2>&1 || { fail "miniunzip ($label)"; cat "$out"; }
-        grep -qi error "$out" && { fail "miniunzip reported an error ($label)"; cat "$out"; }
-        for f in "${files[@]}"; do
-          same_as_original "$work/x" "Set${separator}${f//\//$separator}" "$f" || fail "miniunzip content of $f ($label)"
-        done
-      fi
+      check_theirs "$level" "$password" "$separator"
     done
+  done
+done
+# Deflated in pieces, as the packer does with large files: odd piece sizes,
+# pieces shorter than the 32 KiB history and longer.
+for level in 0 1 6 9; do
+  for piece in 7001 40000; do
+    check_theirs "$level:$piece" - '\'
+    check_theirs "$level:$piece" 'Pa55 w0rd' '/'
   done
 done
 

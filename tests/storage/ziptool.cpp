@@ -1,6 +1,8 @@
 // A small command-line front end to the ZIP module, so that shell tests can
 // hand its archives to other unpackers and unpack theirs with it.
-//   ziptool create|append ARCHIVE LEVEL PASSWORD|- NAME FILE [NAME FILE ...]
+//   ziptool create|append ARCHIVE LEVEL[:PIECE] PASSWORD|- NAME FILE [NAME FILE ...]
+// With a piece size each file is deflated in pieces of that many bytes, the
+// way the backup's packer spreads large files over several threads.
 //   ziptool list ARCHIVE
 //   ziptool extract ARCHIVE FOLDER [PASSWORD]
 // Exit status 0 on success, 1 on any failure (with the module's error text).
@@ -10,18 +12,20 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 int Usage() {
-  std::cerr << "usage: ziptool create|append ARCHIVE LEVEL PASSWORD|- NAME FILE [NAME FILE ...]\n"
+  std::cerr << "usage: ziptool create|append ARCHIVE LEVEL[:PIECE] PASSWORD|- NAME FILE [NAME FILE ...]\n"
                "       ziptool list ARCHIVE\n"
                "       ziptool extract ARCHIVE FOLDER [PASSWORD]\n";
   return 2;
@@ -30,6 +34,28 @@ int Usage() {
 int Failed(const std::string& what, const std::string& error) {
   std::cerr << "ziptool: " << what << ": " << error << "\n";
   return 1;
+}
+
+// The entry's data as pieces, each primed with the 32 KiB before it.
+bool WritePieces(CZipWriter& writer, ZipNewEntry entry, const std::string& data, std::size_t piece) {
+  entry.deflatedByCaller = true;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  CDeflatePiece deflater;
+  std::vector<unsigned char> out;
+  std::uint32_t crc = 0;
+  if (data.size() <= piece)
+    return deflater.Compress(entry.level, nullptr, 0, bytes, data.size(), true, out, crc) &&
+           writer.AddDeflatedEntry(entry, out.data(), out.size(), data.size(), crc);
+  if (!writer.OpenEntry(entry)) return false;
+  for (std::size_t at = 0; at < data.size(); at += piece) {
+    std::size_t size = std::min(piece, data.size() - at);
+    std::size_t history = std::min<std::size_t>(at, CDeflatePiece::kHistorySize);
+    if (!deflater.Compress(entry.level, bytes + at - history, history, bytes + at, size,
+                           at + size == data.size(), out, crc) ||
+        !writer.WriteDeflated(out.data(), out.size(), size, crc))
+      return false;
+  }
+  return writer.CloseEntry();
 }
 
 int Create(int argc, char** argv, bool append) {
@@ -47,8 +73,14 @@ int Create(int argc, char** argv, bool append) {
     entry.dosTime = 13 << 11 | 45 << 5 | 10;
     entry.externalAttributes = 0x20;
     entry.level = std::atoi(argv[3]);
+    const char* colon = std::strchr(argv[3], ':');
+    std::size_t piece = colon ? static_cast<std::size_t>(std::atol(colon + 1)) : 0;
     if (password != "-") entry.password = password;
     entry.crc = static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    if (piece > 0) {
+      if (!WritePieces(writer, entry, data, piece)) return Failed(argv[i], writer.GetErrorText());
+      continue;
+    }
     // Written in blocks, the way the archive layer streams files.
     bool ok = writer.OpenEntry(entry);
     for (std::size_t at = 0; ok && at < data.size(); at += 65536)
