@@ -95,12 +95,13 @@ bool EntryFileTime(const ZipEntryInfo& entry, FILETIME& universal) {
 }
 
 // The read-only, hidden, system and archive bits the packing stored with
-// the file, as an unpacked restore keeps them.
+// the file, as an unpacked restore keeps them. The file was just made, so
+// it carries the archive bit already: only the other bits are worth the
+// call, which costs as much as opening the file again.
 void ApplyStoredAttributes(const ZipEntryInfo& entry, const std::string& path) {
-  const DWORD kept =
-      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
-  DWORD attributes = entry.externalAttributes & kept;
-  if (attributes != 0) SetFileAttributesA(path.c_str(), attributes);
+  const DWORD kSet = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  DWORD attributes = entry.externalAttributes & (kSet | FILE_ATTRIBUTE_ARCHIVE);
+  if (attributes & kSet) SetFileAttributesA(path.c_str(), attributes);
 }
 
 // A folder's desktop.ini is kept hidden and system, as Explorer keeps it.
