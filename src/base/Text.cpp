@@ -9,7 +9,7 @@ std::string ToLowerAscii(std::string text) {
   return text;
 }
 
-int CompareNoCase(const std::string& a, const std::string& b) {
+int CompareNoCase(std::string_view a, std::string_view b) {
   std::size_t common = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < common; ++i) {
     int x = static_cast<unsigned char>(LowerAscii(a[i]));
@@ -20,7 +20,7 @@ int CompareNoCase(const std::string& a, const std::string& b) {
   return a.size() < b.size() ? -1 : 1;
 }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
+bool EqualNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && CompareNoCase(a, b) == 0;
 }
 

@@ -4,14 +4,15 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Only A-Z are folded: the rule of file names, registry names and the
 // program's own element names alike, whatever the code page.
 char LowerAscii(char c);
 std::string ToLowerAscii(std::string text);
 // Byte-wise comparison with ASCII letters folded: <0, 0 or >0.
-int CompareNoCase(const std::string& a, const std::string& b);
-bool EqualNoCase(const std::string& a, const std::string& b);
+int CompareNoCase(std::string_view a, std::string_view b);
+bool EqualNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(const std::string& text, const std::string& head);
 bool EndsWithNoCase(const std::string& text, const std::string& tail);
 

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -47,8 +48,12 @@ class XmlReader {
   XmlTokenType GetTokenType() const { return tokenType_; }
   // The element name; it stays valid during the element's Attribute tokens.
   void GetName(std::string& name) const { name = elementName_; }
+  const std::string& GetElementName() const { return elementName_; }
   // The name without surrounding whitespace, the value exactly as collected.
   void GetAttribute(std::string& name, std::string& value) const;
+  // The same without copies; valid until the next call of Next.
+  std::string_view GetAttributeName() const;
+  const std::string& GetAttributeValue() const { return attributeValue_; }
   const std::string& GetText() const { return text_; }
   // The name of the last Declaration token, with its '?' or '!'.
   const std::string& GetMarkupName() const { return markupName_; }
@@ -62,6 +67,7 @@ class XmlReader {
 
  private:
   bool ReadLine();
+  bool ReadBlock();
   // False with `message` set on a parse error.
   bool Tokenize(const char*& message);
   void FinishSection(const char* end, XmlTokenType type);
@@ -77,6 +83,10 @@ class XmlReader {
   std::string path_;
   std::FILE* file_ = nullptr;
   bool showErrors_ = false;
+  // The file is read in large blocks and cut into lines here: reading it
+  // a character at a time costs a lock of the runtime for each one.
+  std::vector<char> block_;
+  size_t blockPos_ = 0, blockEnd_ = 0;
   std::string line_;
   size_t pos_ = kNeedLine;
   int lineNumber_ = 0;
@@ -127,6 +137,17 @@ class XmlWriter {
 };
 
 // One tag's worth of an element: a name and its attributes in output order.
+// The pieces XmlElement formats a tag from, for writers that put many tags
+// into one text before handing it to XmlWriter::Write: the indentation and
+// the opening ("<", "</", "<?") with the name, one attribute (the value
+// goes out unchanged), and the closing with the line end.
+void AppendTagOpening(std::string& out, int level, bool indent, const char* open,
+                      std::string_view name);
+void AppendTagAttribute(std::string& out, std::string_view name, std::string_view value);
+// The same with EscapeXml applied to the value on the way.
+void AppendEscapedTagAttribute(std::string& out, std::string_view name, std::string_view text);
+void AppendTagClosing(std::string& out, const char* close, bool endLine);
+
 class XmlElement {
  public:
   XmlElement() = default;
@@ -164,3 +185,6 @@ class XmlElement {
 // nor the writer applies them; UnescapeXml(EscapeXml(t)) == t for every t.
 std::string EscapeXml(const std::string& text);
 std::string UnescapeXml(const std::string& text);
+// The same, appended to `out`.
+void AppendEscapedXml(std::string& out, std::string_view text);
+void AppendUnescapedXml(std::string& out, std::string_view text);

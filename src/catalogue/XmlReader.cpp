@@ -51,6 +51,7 @@ bool XmlReader::Open(const std::string& path) {
   // Binary, with the line ends handled in ReadLine: the runtime's text mode
   // reports wrong offsets for files with bare LF line ends, and positions
   // must be true byte offsets for Seek.
+  blockPos_ = blockEnd_ = 0;
   file_ = std::fopen(path.c_str(), "rb");
   return file_ != nullptr;
 }
@@ -68,31 +69,55 @@ long XmlReader::GetPosition() const { return file_ ? offset_ : -1; }
 bool XmlReader::Seek(long offset) {
   if (!file_ || offset < 0 || std::fseek(file_, offset, SEEK_SET) != 0) return false;
   offset_ = offset;
+  blockPos_ = blockEnd_ = 0;
   return true;
 }
 
 void XmlReader::GetAttribute(std::string& name, std::string& value) const {
+  name = GetAttributeName();
+  value = attributeValue_;
+}
+
+std::string_view XmlReader::GetAttributeName() const {
   size_t first = 0;
   size_t last = attributeName_.size();
   while (first < last && IsTrimSpace(attributeName_[first])) ++first;
   while (last > first && IsTrimSpace(attributeName_[last - 1])) --last;
-  name.assign(attributeName_, first, last - first);
-  value = attributeValue_;
+  return std::string_view(attributeName_).substr(first, last - first);
+}
+
+bool XmlReader::ReadBlock() {
+  const size_t kBlockSize = 64 * 1024;
+  if (block_.size() < kBlockSize) block_.resize(kBlockSize);
+  blockPos_ = 0;
+  blockEnd_ = std::fread(block_.data(), 1, block_.size(), file_);
+  return blockEnd_ > 0;
 }
 
 // A line without its end. CR LF counts as one line end, as text-mode
 // reading on Windows would give it; a lone CR stays in the line.
 bool XmlReader::ReadLine() {
   line_.clear();
-  int c = std::getc(file_);
-  if (c == EOF) return false;
-  while (c != EOF && c != '\n') {
-    line_ += static_cast<char>(c);
-    c = std::getc(file_);
+  bool read = false;
+  while (blockPos_ < blockEnd_ || ReadBlock()) {
+    read = true;
+    const char* start = block_.data() + blockPos_;
+    size_t left = blockEnd_ - blockPos_;
+    const void* found = std::memchr(start, '\n', left);
+    if (found == nullptr) {
+      line_.append(start, left);
+      blockPos_ = blockEnd_;
+      continue;
+    }
+    size_t length = static_cast<const char*>(found) - start;
+    line_.append(start, length);
+    blockPos_ += length + 1;
+    offset_ += static_cast<long>(line_.size()) + 1;
+    if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+    return true;
   }
-  offset_ += static_cast<long>(line_.size()) + (c == '\n' ? 1 : 0);
-  if (c == '\n' && !line_.empty() && line_.back() == '\r') line_.pop_back();
-  return true;
+  offset_ += static_cast<long>(line_.size());
+  return read;
 }
 
 bool XmlReader::Next() {

@@ -1,7 +1,5 @@
 #include "catalogue/Xml.h"
 
-#include "base/Text.h"
-
 namespace {
 
 const char kLineEnd[] = "\r\n";
@@ -64,24 +62,43 @@ void XmlElement::SetAttribute(const std::string& name, const std::string& value)
   attributes_.emplace_back(name, value);
 }
 
+void AppendTagOpening(std::string& out, int level, bool indent, const char* open,
+                      std::string_view name) {
+  if (indent && level > 0) out.append(static_cast<size_t>(level), ' ');
+  out += open;
+  out += name;
+}
+
+// Values go out unchanged: a quote inside one would end it on reading.
+void AppendTagAttribute(std::string& out, std::string_view name, std::string_view value) {
+  out += ' ';
+  out += name;
+  out += "=\"";
+  out += value;
+  out += '"';
+}
+
+void AppendEscapedTagAttribute(std::string& out, std::string_view name, std::string_view text) {
+  out += ' ';
+  out += name;
+  out += "=\"";
+  AppendEscapedXml(out, text);
+  out += '"';
+}
+
+void AppendTagClosing(std::string& out, const char* close, bool endLine) {
+  out += close;
+  if (endLine) out += kLineEnd;
+}
+
 std::string XmlElement::FormatTag(int level, bool indent, const char* open, bool withAttributes,
                                   const char* close, bool endLine) const {
   std::string tag;
-  if (indent && level > 0) tag.assign(static_cast<size_t>(level), ' ');
-  tag += open;
-  tag += name_;
+  AppendTagOpening(tag, level, indent, open, name_);
   if (withAttributes) {
-    // Values go out unchanged: a quote inside one would end it on reading.
-    for (const auto& attribute : attributes_) {
-      tag += ' ';
-      tag += attribute.first;
-      tag += "=\"";
-      tag += attribute.second;
-      tag += '"';
-    }
+    for (const auto& attribute : attributes_) AppendTagAttribute(tag, attribute.first, attribute.second);
   }
-  tag += close;
-  if (endLine) tag += kLineEnd;
+  AppendTagClosing(tag, close, endLine);
   return tag;
 }
 
@@ -110,23 +127,60 @@ bool XmlElement::WriteDeclaration(XmlWriter& writer, int delta) const {
   return ok;
 }
 
-// Ampersands first, so the entities added afterwards are not escaped again.
+// One character at a time, which gives what replacing the ampersands first
+// and then the other four would: no entity holds another's character.
 // The apostrophe is escaped too: the reader ends a value at either quote.
-std::string EscapeXml(const std::string& text) {
-  if (text.empty()) return text;
-  std::string out = ReplaceAll(text, "&", "&amp;");
-  out = ReplaceAll(out, "<", "&lt;");
-  out = ReplaceAll(out, ">", "&gt;");
-  out = ReplaceAll(out, "\"", "&quot;");
-  return ReplaceAll(out, "'", "&apos;");
+void AppendEscapedXml(std::string& out, std::string_view text) {
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char* entity;
+    switch (text[i]) {
+      case '&': entity = "&amp;"; break;
+      case '<': entity = "&lt;"; break;
+      case '>': entity = "&gt;"; break;
+      case '"': entity = "&quot;"; break;
+      case '\'': entity = "&apos;"; break;
+      default: continue;
+    }
+    out.append(text, start, i - start);
+    out += entity;
+    start = i + 1;
+  }
+  out.append(text, start, std::string_view::npos);
 }
 
-// Ampersands last, so that "&amp;lt;" becomes "&lt;" and not "<".
+// Left to right, each entity once, so that "&amp;lt;" becomes "&lt;" and
+// not "<": what replacing "&amp;" last would give.
+void AppendUnescapedXml(std::string& out, std::string_view text) {
+  static const struct {
+    std::string_view entity;
+    char character;
+  } kEntities[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&amp;", '&'}};
+  size_t start = 0;
+  for (size_t at = text.find('&'); at != std::string_view::npos; at = text.find('&', at)) {
+    size_t next = at + 1;
+    for (const auto& entry : kEntities) {
+      if (text.compare(at, entry.entity.size(), entry.entity) != 0) continue;
+      out.append(text, start, at - start);
+      out += entry.character;
+      start = next = at + entry.entity.size();
+      break;
+    }
+    at = next;
+  }
+  out.append(text, start, std::string_view::npos);
+}
+
+std::string EscapeXml(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendEscapedXml(out, text);
+  return out;
+}
+
 std::string UnescapeXml(const std::string& text) {
-  if (text.empty()) return text;
-  std::string out = ReplaceAll(text, "&lt;", "<");
-  out = ReplaceAll(out, "&gt;", ">");
-  out = ReplaceAll(out, "&quot;", "\"");
-  out = ReplaceAll(out, "&apos;", "'");
-  return ReplaceAll(out, "&amp;", "&");
+  std::string out;
+  out.reserve(text.size());
+  AppendUnescapedXml(out, text);
+  return out;
 }

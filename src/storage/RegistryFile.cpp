@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "base/Interaction.h"
@@ -25,9 +27,10 @@ LONG OpenKeyPath(const std::string& rootName, std::string subkey, REGSAM access,
   return key.Open(root, subkey, access);
 }
 
-std::string LinkText(const std::vector<BYTE>& data, DWORD length) {
+std::string LinkText(std::string_view data) {
   // Link targets are stored as UTF-16; the file holds ANSI text.
-  std::wstring wide(reinterpret_cast<const wchar_t*>(data.data()), length / sizeof(wchar_t));
+  std::wstring wide(data.size() / sizeof(wchar_t), L'\0');
+  if (!wide.empty()) std::memcpy(&wide[0], data.data(), wide.size() * sizeof(wchar_t));
   size_t nul = wide.find(L'\0');
   if (nul != std::wstring::npos) wide.resize(nul);
   if (wide.empty()) return std::string();
@@ -39,15 +42,53 @@ std::string LinkText(const std::vector<BYTE>& data, DWORD length) {
   return text;
 }
 
-std::vector<RegistryValueEntry> CollectValues(HKEY key) {
-  std::vector<RegistryValueEntry> entries;
-  DWORD count = 0, longestName = 0, longestData = 0;
-  if (RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, &count, &longestName,
-                       &longestData, NULL, NULL) != ERROR_SUCCESS)
-    return entries;
-  std::vector<char> name(longestName + 1);
-  std::vector<BYTE> data(longestData + 1);
-  for (DWORD index = 0; index < count; ++index) {
+// What RegQueryInfoKeyA tells of a key: one question for all of it.
+struct KeySizes {
+  DWORD subkeys = 0, values = 0, longestName = 0, longestData = 0;
+};
+
+bool QueryKeySizes(HKEY key, KeySizes& sizes) {
+  return RegQueryInfoKeyA(key, NULL, NULL, NULL, &sizes.subkeys, NULL, NULL, &sizes.values,
+                          &sizes.longestName, &sizes.longestData, NULL, NULL) == ERROR_SUCCESS;
+}
+
+// A key's values as RegEnumValueA hands them over, the names and bytes of
+// all of them in one block: a key of many values costs no allocation for
+// each. The unnamed value is named "(Default)" here.
+class CKeyValues {
+ public:
+  // A value that can't be read is left out.
+  void Read(HKEY key, const KeySizes& sizes);
+  // The values from index `begin` to before `end`.
+  void ReadRange(HKEY key, const KeySizes& sizes, DWORD begin, DWORD end);
+  size_t Count() const { return m_slots.size(); }
+  std::string_view Name(size_t i) const { return View(m_slots[i].name, m_slots[i].nameLength); }
+  std::string_view Data(size_t i) const { return View(m_slots[i].data, m_slots[i].dataLength); }
+  DWORD Type(size_t i) const { return m_slots[i].type; }
+  // The unnamed value without data, which the file doesn't hold.
+  bool IsUnset(size_t i) const { return m_slots[i].unset; }
+
+ private:
+  struct Slot {
+    size_t name, nameLength, data, dataLength;
+    DWORD type;
+    bool unset;
+  };
+  std::string_view View(size_t at, size_t length) const {
+    return std::string_view(m_block.data() + at, length);
+  }
+
+  std::string m_block;
+  std::vector<Slot> m_slots;
+};
+
+void CKeyValues::Read(HKEY key, const KeySizes& sizes) { ReadRange(key, sizes, 0, sizes.values); }
+
+void CKeyValues::ReadRange(HKEY key, const KeySizes& sizes, DWORD begin, DWORD end) {
+  std::vector<char> name(sizes.longestName + 1);
+  std::vector<BYTE> data(sizes.longestData + 1);
+  m_slots.reserve(end - begin);
+  for (DWORD index = begin; index < end; ++index) {
     DWORD nameLength, dataLength, type;
     LONG status;
     for (;;) {
@@ -61,82 +102,162 @@ std::vector<RegistryValueEntry> CollectValues(HKEY key) {
       data.resize(std::max<size_t>(data.size() * 2, dataLength + 1));
     }
     if (status != ERROR_SUCCESS) continue;
-    std::string content;
-    std::string bytes(reinterpret_cast<const char*>(data.data()), dataLength);
-    if (type == REG_LINK) {
-      std::string link = LinkText(data, dataLength);
-      content = FormatValueContent(type, reinterpret_cast<const unsigned char*>(link.data()),
-                                   link.size());
-    } else {
-      content = FormatValueContent(type, data.data(), dataLength);
-    }
+    Slot slot;
+    slot.name = m_block.size();
     if (nameLength > 0) {
-      entries.push_back({std::string(name.data(), nameLength), content, type, bytes});
-    } else if (dataLength > 0) {
-      entries.push_back({kDefaultName, content, type, bytes});
+      m_block.append(name.data(), nameLength);
     } else {
-      entries.push_back({kDefaultName, kValueNotSet, type, bytes});
+      m_block += kDefaultName;
     }
+    slot.nameLength = m_block.size() - slot.name;
+    slot.data = m_block.size();
+    slot.dataLength = dataLength;
+    m_block.append(reinterpret_cast<const char*>(data.data()), dataLength);
+    slot.type = type;
+    slot.unset = nameLength == 0 && dataLength == 0;
+    m_slots.push_back(slot);
   }
-  OrderValueEntries(entries);
-  bool hasDefault = false;
-  for (const RegistryValueEntry& entry : entries) hasDefault = hasDefault || entry.name == kDefaultName;
-  if (!hasDefault) entries.insert(entries.begin(), {kDefaultName, kValueNotSet, REG_SZ});
-  return entries;
 }
 
 bool IsDrivePath(const std::string& text) {
   return text.size() >= 3 && text[1] == ':' && text[2] == '\\';
 }
 
-bool WriteKeyTree(XmlWriter& writer, const std::string& name, HKEY key, const std::string& selector,
-                  const CPlaceholderFolders& folders) {
-  DWORD subkeys = 0, values = 0;
-  if (RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL,
-                       NULL) != ERROR_SUCCESS)
-    return false;
-  bool hasContent = subkeys > 0 || values > 0;
-  // What the import will do to a Content on this computer.
-  UnfoldPlaceholders unfold = [&folders](const std::string& text) { return folders.Unfold(text); };
-  XmlElement keyElement("Key");
+// The text of a registry key file as the export formats it, handed to the
+// writer in large pieces rather than a tag at a time. Its levels start at
+// the writer's and leave the writer's as they were.
+class CKeyFileText {
+ public:
+  explicit CKeyFileText(XmlWriter& writer) : m_writer(writer), m_level(writer.GetIndentLevel()) {}
+
+  void StartKey(std::string_view name) {
+    ++m_level;
+    KeyTag(name, ">");
+  }
+  void EmptyKey(std::string_view name) {
+    ++m_level;
+    KeyTag(name, "/>");
+    --m_level;
+  }
+  void EndKey() {
+    AppendTagOpening(m_text, m_level, true, "</", "Key");
+    AppendTagClosing(m_text, ">", true);
+    --m_level;
+    FlushIfLarge();
+  }
+  // Opens a Value element one level down; the caller adds the attributes
+  // and calls EndValue.
+  std::string& StartValue() {
+    AppendTagOpening(m_text, m_level + 1, true, "<", "Value");
+    return m_text;
+  }
+  void EndValue() {
+    AppendTagClosing(m_text, "/>", true);
+    FlushIfLarge();
+  }
+  void Flush() {
+    if (!m_text.empty()) m_writer.Write(m_text);
+    m_text.clear();
+  }
+
+ private:
+  void KeyTag(std::string_view name, const char* close) {
+    AppendTagOpening(m_text, m_level, true, "<", "Key");
+    AppendEscapedTagAttribute(m_text, "Name", name);
+    AppendTagClosing(m_text, close, true);
+    FlushIfLarge();
+  }
+  void FlushIfLarge() {
+    if (m_text.size() >= kFlushSize) Flush();
+  }
+
+  static const size_t kFlushSize = 256 * 1024;
+  XmlWriter& m_writer;
+  int m_level;
+  std::string m_text;
+};
+
+// What the export needs for each value: the folders of the placeholders,
+// and what the import will do to a Content on this computer.
+struct ExportContext {
+  ExportContext() = default;
+  ExportContext(const ExportContext&) = delete;
+  ExportContext& operator=(const ExportContext&) = delete;
+
+  CPlaceholderFolders folders;
+  UnfoldPlaceholders unfold = [this](const std::string& text) { return folders.Unfold(text); };
+};
+
+void WriteValue(CKeyFileText& text, const CKeyValues& values, size_t i,
+                const ExportContext& context) {
+  std::string_view data = values.Data(i);
+  DWORD type = values.Type(i);
+  std::string content;
+  if (type == REG_LINK) {
+    std::string link = LinkText(data);
+    content = FormatValueContent(type, reinterpret_cast<const unsigned char*>(link.data()),
+                                 link.size());
+  } else {
+    content = FormatValueContent(type, reinterpret_cast<const unsigned char*>(data.data()),
+                                 data.size());
+  }
+  if (values.Name(i) == kDefaultName && content == kValueNotSet) return;
+  if (IsDrivePath(content)) content = context.folders.Fold(content);
+  std::string& out = text.StartValue();
+  AppendEscapedTagAttribute(out, "Name", values.Name(i));
+  AppendValueAttributes(out, type, data, content, context.unfold);
+  text.EndValue();
+}
+
+void WriteValues(CKeyFileText& text, HKEY key, const KeySizes& sizes, const std::string& selector,
+                 const ExportContext& context) {
+  CKeyValues values;
+  values.Read(key, sizes);
+  std::vector<std::string_view> names;
+  names.reserve(values.Count());
+  for (size_t i = 0; i < values.Count(); ++i) names.push_back(values.Name(i));
+  bool all = selector == "*" || selector == "\\";
+  for (size_t i : ValueNameOrder(names)) {
+    if (values.IsUnset(i)) continue;
+    if (!all && CompareNoCase(values.Name(i), selector) != 0) continue;
+    WriteValue(text, values, i, context);
+  }
+}
+
+bool WriteKeyTree(CKeyFileText& text, const std::string& name, HKEY key,
+                  const std::string& selector, const ExportContext& context) {
+  KeySizes sizes;
+  if (!QueryKeySizes(key, sizes)) return false;
+  bool hasContent = sizes.subkeys > 0 || sizes.values > 0;
   if (!name.empty()) {
-    keyElement.SetAttribute("Name", EscapeXml(name));
     if (!hasContent) {
-      keyElement.WriteEmpty(writer, 1, true, true);
+      text.EmptyKey(name);
       return true;
     }
-    keyElement.WriteStart(writer, 1, true, true);
+    text.StartKey(name);
   }
 
-  for (const RegistryValueEntry& entry : CollectValues(key)) {
-    if (entry.name == kDefaultName && entry.content == kValueNotSet) continue;
-    if (selector != "*" && selector != "\\" && CompareNoCase(entry.name, selector) != 0) continue;
-    XmlElement value("Value");
-    value.SetAttribute("Name", EscapeXml(entry.name));
-    std::string content = IsDrivePath(entry.content) ? folders.Fold(entry.content) : entry.content;
-    for (const auto& attribute : ValueAttributes(entry.type, entry.data, content, unfold))
-      value.SetAttribute(attribute.first, EscapeXml(attribute.second));
-    value.WriteEmpty(writer, 1, true, true);
-  }
+  WriteValues(text, key, sizes, selector, context);
 
   if (selector == "\\") {
-    // Key names are at most 255 characters.
+    // Key names are at most 255 characters. The count saves a leaf key the
+    // question that would only say there is nothing more.
     char subkeyName[256];
-    for (DWORD index = 0;; ++index) {
+    for (DWORD index = 0; index < sizes.subkeys; ++index) {
       DWORD length = sizeof subkeyName;
       FILETIME written;
       if (RegEnumKeyExA(key, index, subkeyName, &length, NULL, NULL, NULL, &written) !=
           ERROR_SUCCESS)
         break;
       if (length == 0) continue;
+      std::string child(subkeyName, length);
       CRegKey subkey;
-      if (subkey.Open(key, std::string(subkeyName, length), KEY_READ) != ERROR_SUCCESS) continue;
-      if (!WriteKeyTree(writer, std::string(subkeyName, length), subkey.Get(), "\\", folders))
-        return false;
+      if (subkey.Open(key, child, KEY_READ) != ERROR_SUCCESS) continue;
+      if (!WriteKeyTree(text, child, subkey.Get(), "\\", context)) return false;
     }
   }
 
-  if (!name.empty()) keyElement.WriteEnd(writer, 1, true, true);
+  if (!name.empty()) text.EndKey();
   return true;
 }
 
@@ -150,7 +271,14 @@ struct ImportKeyEntry {
   CRegKey key;
 };
 
-// Opens, else creates, the key the stack names; no key on failure.
+// A name that is one level below its parent, whatever the registry makes
+// of doubled, leading or trailing backslashes.
+bool IsPlainKeyName(const std::string& name) {
+  return !name.empty() && name.find('\\') == std::string::npos;
+}
+
+// Opens, else creates, the key the stack names, by the whole path from the
+// root; no key on failure.
 HKEY OpenOrCreateKeyPath(const std::vector<ImportKeyEntry>& stack, CRegKey& key) {
   if (stack.empty()) return NULL;
   const std::string& rootName = stack.front().name;
@@ -167,6 +295,29 @@ HKEY OpenOrCreateKeyPath(const std::vector<ImportKeyEntry>& stack, CRegKey& key)
   return NULL;
 }
 
+// The key of the stack's last level. Where every level below the root has
+// a plain name and the whole path is short, one call below the open parent
+// opens or creates it. Otherwise, and for what that call refuses, the whole
+// path from the root is opened or created: the ANSI registry calls limit
+// its length (to 260 characters under Wine), which is what has always set
+// how deep an import can reach, and what is reported stays the same.
+HKEY OpenOrCreateKeyLevel(const std::vector<ImportKeyEntry>& stack, CRegKey& key) {
+  const size_t kShortPath = 255;
+  bool plain = stack.size() > 1;
+  size_t pathLength = 0;
+  for (size_t i = 1; i < stack.size() && plain; ++i) {
+    plain = IsPlainKeyName(stack[i].name);
+    pathLength += (i > 1 ? 1 : 0) + stack[i].name.size();
+  }
+  if (plain && pathLength <= kShortPath) {
+    HKEY parent = stack[stack.size() - 2].key.Get();
+    if (parent != NULL &&
+        key.Create(parent, stack.back().name, KEY_READ | KEY_WRITE) == ERROR_SUCCESS)
+      return key.Get();
+  }
+  return OpenOrCreateKeyPath(stack, key);
+}
+
 // What one Value element collected from its attributes.
 struct ImportValueEntry {
   std::string name, content, typeName;
@@ -174,7 +325,14 @@ struct ImportValueEntry {
   // can't restore exactly; either present means both must be usable.
   std::optional<std::string> typeCode, data;
 
-  void Clear() { *this = ImportValueEntry(); }
+  // Keeps the room of the texts for the next value.
+  void Clear() {
+    name.clear();
+    content.clear();
+    typeName.clear();
+    typeCode.reset();
+    data.reset();
+  }
 };
 
 // The type and bytes a Value element stands for; nothing when they can't
@@ -187,22 +345,29 @@ std::optional<std::pair<DWORD, std::string>> ValueToSet(const ImportValueEntry& 
     return ParseExactValue(*value.typeCode, *value.data);
   }
   DWORD type = RegistryTypeFromName(value.typeName);
-  std::optional<std::string> data = ParseValueContent(folders.Unfold(value.content), type);
+  // Placeholders all start with '%': most texts need no unfolding.
+  std::string unfolded;
+  std::string_view content = value.content;
+  if (content.find('%') != std::string_view::npos) {
+    unfolded = folders.Unfold(value.content);
+    content = unfolded;
+  }
+  std::optional<std::string> data = ParseValueContent(content, type);
   if (!data || data->empty()) return std::nullopt;
-  return std::make_pair(type, *data);
+  return std::make_pair(type, std::move(*data));
 }
 
 void ImportValue(HKEY key, const ImportValueEntry& value, const CPlaceholderFolders& folders) {
-  std::string valueName = CompareNoCase(value.name, kDefaultName) == 0 ? std::string() : value.name;
+  const char* valueName = EqualNoCase(value.name, kDefaultName) ? "" : value.name.c_str();
   std::optional<std::pair<DWORD, std::string>> data = ValueToSet(value, folders);
-  if (data && RegSetValueExA(key, valueName.c_str(), 0, data->first,
+  if (data && RegSetValueExA(key, valueName, 0, data->first,
                              reinterpret_cast<const BYTE*>(data->second.data()),
                              static_cast<DWORD>(data->second.size())) == ERROR_SUCCESS)
     return;
   ShowImportProblem("Couldn't set value " + value.name);
 }
 
-bool SameName(const std::string& a, const char* b) { return CompareNoCase(a, b) == 0; }
+bool SameName(std::string_view a, std::string_view b) { return EqualNoCase(a, b); }
 
 // A Name starts the value afresh and a Content drops an earlier Type: only
 // the written order Name, Content, Type counts.
@@ -241,16 +406,12 @@ bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std:
     if (end > start) components.push_back(keyPath.substr(start, end - start));
     start = end + 1;
   }
-  std::vector<XmlElement> chain;
-  for (const std::string& component : components) {
-    chain.emplace_back("Key");
-    chain.back().SetAttribute("Name", EscapeXml(component));
-    chain.back().WriteStart(writer, 1, true, true);
-  }
-  CPlaceholderFolders folders;
-  bool written = WriteKeyTree(writer, std::string(), key.Get(), selector, folders);
-  for (auto element = chain.rbegin(); element != chain.rend(); ++element)
-    element->WriteEnd(writer, 1, true, true);
+  CKeyFileText text(writer);
+  for (const std::string& component : components) text.StartKey(component);
+  ExportContext context;
+  bool written = WriteKeyTree(text, std::string(), key.Get(), selector, context);
+  for (size_t i = 0; i < components.size(); ++i) text.EndKey();
+  text.Flush();
   return written;
 }
 
@@ -262,20 +423,17 @@ class CRegistryImport {
  public:
   // False once a key can neither be opened nor made: the import stops.
   bool Token(XmlReader& reader) {
-    std::string element;
-    reader.GetName(element);
+    const std::string& element = reader.GetElementName();
     switch (reader.GetTokenType()) {
       case XmlTokenType::StartElement:
         StartElement(element);
         break;
-      case XmlTokenType::Attribute: {
-        std::string name, text;
-        reader.GetAttribute(name, text);
-        Attribute(element, UnescapeXml(name), UnescapeXml(text));
+      case XmlTokenType::Attribute:
+        Attribute(element, Unescaped(m_name, reader.GetAttributeName()),
+                  Unescaped(m_text, reader.GetAttributeValue()));
         break;
-      }
       case XmlTokenType::EndElement:
-        EndElement(UnescapeXml(element));
+        EndElement(Unescaped(m_name, element));
         break;
       default:
         break;
@@ -295,7 +453,7 @@ class CRegistryImport {
       m_openKeys.back() = true;
       m_stack.push_back({text, CRegKey()});
       CRegKey key;
-      if (OpenOrCreateKeyPath(m_stack, key) == NULL) m_ok = false;
+      if (OpenOrCreateKeyLevel(m_stack, key) == NULL) m_ok = false;
       m_stack.back().key = std::move(key);
     } else if (SameName(element, "Value")) {
       CollectValueAttribute(m_value, name, text);
@@ -312,7 +470,16 @@ class CRegistryImport {
     }
   }
 
+  // Unescapes into one of the texts kept for it, whose room serves every
+  // token.
+  static const std::string& Unescaped(std::string& into, std::string_view text) {
+    into.clear();
+    AppendUnescapedXml(into, text);
+    return into;
+  }
+
   CPlaceholderFolders m_folders;
+  std::string m_name, m_text;
   std::vector<ImportKeyEntry> m_stack;
   // One flag per open Key element: whether its Name pushed a level. A Key
   // without a Name, or with a second Name, must not shift the levels.

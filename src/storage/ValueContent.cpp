@@ -1,7 +1,6 @@
 #include "storage/ValueContent.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "catalogue/Xml.h"
@@ -14,29 +13,34 @@ std::string TextUpToNul(const unsigned char* data, std::size_t length) {
   return std::string(reinterpret_cast<const char*>(data), size);
 }
 
+const char kDigits[] = "0123456789abcdef";
+
 std::string HexBytes(const unsigned char* data, std::size_t length) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string text;
-  text.reserve(length * 3);
+  if (length == 0) return text;
+  text.resize(length * 3 - 1, ' ');
   for (std::size_t i = 0; i < length; ++i) {
-    if (i > 0) text += ' ';
-    text += kDigits[data[i] >> 4];
-    text += kDigits[data[i] & 15];
+    text[3 * i] = kDigits[data[i] >> 4];
+    text[3 * i + 1] = kDigits[data[i] & 15];
   }
   return text;
+}
+
+std::string HexBytes(std::string_view bytes) {
+  return HexBytes(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 // `count` bytes of the value, most significant first. Bytes that a short
 // value lacks count as zero.
 std::string HexNumber(const unsigned char* data, std::size_t length, std::size_t count,
                       bool storedLittleEndian) {
-  std::string text = "0x";
+  std::string text(2 + 2 * count, '0');
+  text[1] = 'x';
   for (std::size_t i = 0; i < count; ++i) {
     std::size_t index = storedLittleEndian ? count - 1 - i : i;
     unsigned char byte = index < length ? data[index] : 0;
-    char pair[3];
-    std::snprintf(pair, sizeof pair, "%02x", byte);
-    text += pair;
+    text[2 + 2 * i] = kDigits[byte >> 4];
+    text[3 + 2 * i] = kDigits[byte & 15];
   }
   return text;
 }
@@ -49,7 +53,7 @@ int HexDigit(char c) {
 }
 
 // The byte written as two hexadecimal digits at `at`; -1 if they aren't.
-int HexPair(const std::string& text, std::size_t at) {
+int HexPair(std::string_view text, std::size_t at) {
   int high = HexDigit(text[at]);
   int low = HexDigit(text[at + 1]);
   return high < 0 || low < 0 ? -1 : high * 16 + low;
@@ -57,7 +61,7 @@ int HexPair(const std::string& text, std::size_t at) {
 
 // "0x" and `count` pairs, most significant first, stored least significant
 // first. Whatever follows (the decimal) is not looked at.
-std::optional<std::string> ParseNumber(const std::string& content, std::size_t count) {
+std::optional<std::string> ParseNumber(std::string_view content, std::size_t count) {
   if (content.empty()) return std::string(count, '\0');
   if (content.size() < 2 + 2 * count) return std::nullopt;
   std::string bytes(count, '\0');
@@ -71,7 +75,7 @@ std::optional<std::string> ParseNumber(const std::string& content, std::size_t c
 
 // Every line end as CR LF: a lone CR would end the attribute value for a
 // reader, and a lone LF comes back as CR LF anyway.
-std::string PairLineEnds(const std::string& text) {
+std::string PairLineEnds(std::string_view text) {
   std::string paired;
   paired.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -117,27 +121,53 @@ std::optional<std::string> ParseHexBytes(const std::string& text) {
 
 // What the import makes of a Value element with this Content and the Type
 // of `type`, compared with the value itself.
-bool ContentRestoresValue(std::uint32_t type, const std::string& data, const std::string& content,
+bool ContentRestoresValue(std::uint32_t type, std::string_view data, std::string_view content,
                           const UnfoldPlaceholders& unfold) {
   std::uint32_t readType = RegistryTypeFromName(RegistryTypeName(type));
   if (readType != type) return false;
   // Escaping takes out every character but the line ends at which the
   // reader would change the text, and unescaping gives it back: a Content
   // without line ends is read as it is written.
-  std::optional<std::string> read = content;
-  if (content.find_first_of("\r\n") != std::string::npos) {
-    read = AttributeValueAsRead(EscapeXml(content));
-    if (!read) return false;
-    read = UnescapeXml(*read);
+  std::string_view read = content;
+  std::string readBack;
+  if (content.find_first_of("\r\n") != std::string_view::npos) {
+    std::optional<std::string> asRead = AttributeValueAsRead(EscapeXml(std::string(content)));
+    if (!asRead) return false;
+    readBack = UnescapeXml(*asRead);
+    read = readBack;
   }
-  std::optional<std::string> bytes = ParseValueContent(unfold(*read), readType);
+  // Placeholders all start with '%': a text without one stays as it is.
+  std::string unfolded;
+  if (read.find('%') != std::string_view::npos) {
+    unfolded = unfold(std::string(read));
+    read = unfolded;
+  }
+  std::optional<std::string> bytes = ParseValueContent(read, readType);
   // The import refuses to write a value without bytes.
   if (!bytes || bytes->empty()) return false;
   // A folded folder comes back spelled as this computer's shell spells it
   // ("C:\WINDOWS" for "C:\Windows"): the same path, and on another computer
   // the very point of the placeholder, so a difference in letter case alone
   // doesn't call for the exact form. Nothing else can differ only in case.
-  return *bytes == data || CompareNoCase(*bytes, data) == 0;
+  return EqualNoCase(*bytes, data);
+}
+
+// Hands each attribute after the Name to `add` in writing order, not yet
+// escaped.
+template <typename Add>
+void VisitValueAttributes(std::uint32_t type, std::string_view data, std::string_view content,
+                          const UnfoldPlaceholders& unfold, Add add) {
+  bool restores = ContentRestoresValue(type, data, content, unfold);
+  if (restores) {
+    add("Content", content);
+  } else {
+    add("Content", PairLineEnds(content));
+  }
+  if (HasTypeAttribute(type)) add("Type", RegistryTypeName(type));
+  if (!restores) {
+    add(kTypeCodeAttribute, std::to_string(type));
+    add(kDataAttribute, HexBytes(data));
+  }
 }
 
 }  // namespace
@@ -160,9 +190,10 @@ std::string FormatValueContent(std::uint32_t type, const unsigned char* data, st
         std::size_t index = little ? 3 - i : i;
         number = (number << 8) | (index < length ? data[index] : 0);
       }
-      char decimal[16];
-      std::snprintf(decimal, sizeof decimal, " (%d)", static_cast<std::int32_t>(number));
-      return text + decimal;
+      text += " (";
+      text += std::to_string(static_cast<std::int32_t>(number));
+      text += ')';
+      return text;
     }
     case kRegQword:
       return HexNumber(data, length, 8, true);
@@ -184,7 +215,7 @@ std::string FormatValueContent(std::uint32_t type, const unsigned char* data, st
   }
 }
 
-std::optional<std::string> ParseValueContent(const std::string& content, std::uint32_t type) {
+std::optional<std::string> ParseValueContent(std::string_view content, std::uint32_t type) {
   switch (type) {
     case kRegBinary:
     case kRegResourceList:
@@ -214,8 +245,13 @@ std::optional<std::string> ParseValueContent(const std::string& content, std::ui
       bytes.append(2, '\0');
       return bytes;
     }
-    default:  // REG_SZ, REG_EXPAND_SZ
-      return content + '\0';
+    default: {  // REG_SZ, REG_EXPAND_SZ
+      std::string bytes;
+      bytes.reserve(content.size() + 1);
+      bytes.append(content);
+      bytes += '\0';
+      return bytes;
+    }
   }
 }
 
@@ -244,7 +280,7 @@ std::string RegistryTypeName(std::uint32_t type) {
   }
 }
 
-std::uint32_t RegistryTypeFromName(const std::string& name) {
+std::uint32_t RegistryTypeFromName(std::string_view name) {
   static const struct {
     const char* name;
     std::uint32_t type;
@@ -276,32 +312,47 @@ std::uint32_t RegistryTypeFromName(const std::string& name) {
 // "(Default)" entries keep their order and split the list into runs; a name
 // that sorts after "(Default)" travels past every later one into the last
 // run, any other name stays in its run; each run is sorted stably.
-void OrderValueEntries(std::vector<RegistryValueEntry>& entries) {
-  static const std::string kDefault = "(Default)";
-  std::vector<std::vector<RegistryValueEntry>> runs(1);
-  std::vector<RegistryValueEntry> barriers;
-  std::vector<RegistryValueEntry> travellers;
-  for (RegistryValueEntry& entry : entries) {
-    int order = CompareNoCase(entry.name, kDefault);
+std::vector<std::size_t> ValueNameOrder(const std::vector<std::string_view>& names) {
+  static const std::string_view kDefault = "(Default)";
+  std::vector<std::vector<std::size_t>> runs(1);
+  std::vector<std::size_t> barriers;
+  std::vector<std::size_t> travellers;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    int order = CompareNoCase(names[i], kDefault);
     if (order == 0) {
-      barriers.push_back(std::move(entry));
+      barriers.push_back(i);
       runs.emplace_back();
     } else if (order > 0) {
-      travellers.push_back(std::move(entry));
+      travellers.push_back(i);
     } else {
-      runs.back().push_back(std::move(entry));
+      runs.back().push_back(i);
     }
   }
-  for (RegistryValueEntry& entry : travellers) runs.back().push_back(std::move(entry));
-  auto less = [](const RegistryValueEntry& a, const RegistryValueEntry& b) {
-    return CompareNoCase(a.name, b.name) < 0;
+  runs.back().insert(runs.back().end(), travellers.begin(), travellers.end());
+  auto less = [&names](std::size_t a, std::size_t b) {
+    return CompareNoCase(names[a], names[b]) < 0;
   };
-  entries.clear();
+  std::vector<std::size_t> order;
+  order.reserve(names.size());
   for (std::size_t i = 0; i < runs.size(); ++i) {
-    std::stable_sort(runs[i].begin(), runs[i].end(), less);
-    for (RegistryValueEntry& entry : runs[i]) entries.push_back(std::move(entry));
-    if (i < barriers.size()) entries.push_back(std::move(barriers[i]));
+    // The registry mostly hands values over in this order already.
+    if (!std::is_sorted(runs[i].begin(), runs[i].end(), less))
+      std::stable_sort(runs[i].begin(), runs[i].end(), less);
+    order.insert(order.end(), runs[i].begin(), runs[i].end());
+    if (i < barriers.size()) order.push_back(barriers[i]);
   }
+  return order;
+}
+
+void OrderValueEntries(std::vector<RegistryValueEntry>& entries) {
+  std::vector<std::string_view> names;
+  names.reserve(entries.size());
+  for (const RegistryValueEntry& entry : entries) names.push_back(entry.name);
+  std::vector<std::size_t> order = ValueNameOrder(names);
+  std::vector<RegistryValueEntry> ordered;
+  ordered.reserve(entries.size());
+  for (std::size_t index : order) ordered.push_back(std::move(entries[index]));
+  entries = std::move(ordered);
 }
 
 // The reader takes the file line by line, a CR before the LF being part of
@@ -310,16 +361,17 @@ void OrderValueEntries(std::vector<RegistryValueEntry>& entries) {
 // adding the line end it adds after every other stretch.
 std::optional<std::string> AttributeValueAsRead(const std::string& written) {
   std::string value;
+  std::string_view text = written;
   for (std::size_t start = 0;;) {
-    std::size_t lineEnd = written.find('\n', start);
-    std::string stretch = written.substr(start, lineEnd == std::string::npos
-                                                    ? std::string::npos
-                                                    : lineEnd - start);
-    if (lineEnd != std::string::npos && !stretch.empty() && stretch.back() == '\r')
-      stretch.pop_back();
-    if (stretch.find_first_of("\"'>\r") != std::string::npos) return std::nullopt;
+    std::size_t lineEnd = text.find('\n', start);
+    std::string_view stretch = text.substr(start, lineEnd == std::string_view::npos
+                                                      ? std::string_view::npos
+                                                      : lineEnd - start);
+    if (lineEnd != std::string_view::npos && !stretch.empty() && stretch.back() == '\r')
+      stretch.remove_suffix(1);
+    if (stretch.find_first_of("\"'>\r") != std::string_view::npos) return std::nullopt;
     value += stretch;
-    if (lineEnd == std::string::npos) return value;  // the closing quote follows
+    if (lineEnd == std::string_view::npos) return value;  // the closing quote follows
     if (!stretch.empty()) value += "\r\n";
     start = lineEnd + 1;
   }
@@ -328,17 +380,20 @@ std::optional<std::string> AttributeValueAsRead(const std::string& written) {
 std::vector<std::pair<std::string, std::string>> ValueAttributes(
     std::uint32_t type, const std::string& data, const std::string& content,
     const UnfoldPlaceholders& unfold) {
-  bool restores = ContentRestoresValue(type, data, content, unfold);
   std::vector<std::pair<std::string, std::string>> attributes;
-  attributes.emplace_back("Content", restores ? content : PairLineEnds(content));
-  if (HasTypeAttribute(type)) attributes.emplace_back("Type", RegistryTypeName(type));
-  if (!restores) {
-    attributes.emplace_back(kTypeCodeAttribute, std::to_string(type));
-    attributes.emplace_back(
-        kDataAttribute,
-        HexBytes(reinterpret_cast<const unsigned char*>(data.data()), data.size()));
-  }
+  VisitValueAttributes(type, data, content, unfold,
+                       [&attributes](const char* name, std::string_view value) {
+                         attributes.emplace_back(name, std::string(value));
+                       });
   return attributes;
+}
+
+void AppendValueAttributes(std::string& out, std::uint32_t type, std::string_view data,
+                           std::string_view content, const UnfoldPlaceholders& unfold) {
+  VisitValueAttributes(type, data, content, unfold,
+                       [&out](const char* name, std::string_view value) {
+                         AppendEscapedTagAttribute(out, name, value);
+                       });
 }
 
 std::optional<std::pair<std::uint32_t, std::string>> ParseExactValue(const std::string& typeCode,

@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -35,13 +36,13 @@ std::string FormatValueContent(std::uint32_t type, const unsigned char* data, st
 // The data to store for a Content text of a type that RegistryTypeFromName
 // gave; nothing when the text can't stand for data of that type (too short
 // for a DWORD or QWORD, a character that isn't a hexadecimal digit).
-std::optional<std::string> ParseValueContent(const std::string& content, std::uint32_t type);
+std::optional<std::string> ParseValueContent(std::string_view content, std::uint32_t type);
 
 // The Type attribute written for a type; "" for the types written without
 // one or with an empty one.
 std::string RegistryTypeName(std::uint32_t type);
 // The type a Type attribute stands for; REG_SZ for anything unknown.
-std::uint32_t RegistryTypeFromName(const std::string& name);
+std::uint32_t RegistryTypeFromName(std::string_view name);
 
 // One value of a key as a registry key file holds it.
 struct RegistryValueEntry {
@@ -59,7 +60,8 @@ struct RegistryValueEntry {
 std::optional<std::string> AttributeValueAsRead(const std::string& written);
 
 // Replaces the placeholders of a text read back; stands for the folders of
-// the computer the value is restored on.
+// the computer the value is restored on. Every placeholder starts with '%':
+// a text without one is not handed over.
 using UnfoldPlaceholders = std::function<std::string(const std::string&)>;
 
 // The attributes of a value's element after its Name, in writing order,
@@ -72,6 +74,9 @@ using UnfoldPlaceholders = std::function<std::string(const std::string&)>;
 std::vector<std::pair<std::string, std::string>> ValueAttributes(
     std::uint32_t type, const std::string& data, const std::string& content,
     const UnfoldPlaceholders& unfold);
+// The same attributes escaped and appended to a tag being formatted.
+void AppendValueAttributes(std::string& out, std::uint32_t type, std::string_view data,
+                           std::string_view content, const UnfoldPlaceholders& unfold);
 
 extern const char kTypeCodeAttribute[];  // "TypeCode": the type in decimal
 extern const char kDataAttribute[];      // "Data": every byte as two hex digits
@@ -86,3 +91,5 @@ std::optional<std::pair<std::uint32_t, std::string>> ParseExactValue(const std::
 // the end, so it stays ahead of every name that sorts after it and only
 // names that sort before it and already stood before it precede it.
 void OrderValueEntries(std::vector<RegistryValueEntry>& entries);
+// The same order for values of these names, as positions into `names`.
+std::vector<std::size_t> ValueNameOrder(const std::vector<std::string_view>& names);

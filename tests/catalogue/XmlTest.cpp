@@ -414,3 +414,76 @@ TEST(TextHelpers, CaseFoldingReplacementAndSlashes) {
   EXPECT_EQ("abc", ReplaceAll("abc", "", "x"));
   EXPECT_EQ("C:\\a\\b", WithBackslashes("C:/a/b"));
 }
+
+namespace {
+
+// The entities as the files were first escaped and unescaped: one
+// replacement over the whole text after the other.
+std::string EscapedInTurn(const std::string& text) {
+  std::string out = ReplaceAll(text, "&", "&amp;");
+  out = ReplaceAll(out, "<", "&lt;");
+  out = ReplaceAll(out, ">", "&gt;");
+  out = ReplaceAll(out, "\"", "&quot;");
+  return ReplaceAll(out, "'", "&apos;");
+}
+
+std::string UnescapedInTurn(const std::string& text) {
+  std::string out = ReplaceAll(text, "&lt;", "<");
+  out = ReplaceAll(out, "&gt;", ">");
+  out = ReplaceAll(out, "&quot;", "\"");
+  out = ReplaceAll(out, "&apos;", "'");
+  return ReplaceAll(out, "&amp;", "&");
+}
+
+}  // namespace
+
+// Texts made of entity pieces, so that entities overlap, nest, break off
+// and follow each other in every way.
+TEST(XmlEscape, OnePassGivesWhatReplacingInTurnGave) {
+  const char* pieces[] = {"&", "amp;", "lt;", "gt", ";", "quot;", "apos;", "<", ">", "\"", "'",
+                          "a", "&amp", "&l", "t;"};
+  unsigned seed = 2024;
+  for (int round = 0; round < 5000; ++round) {
+    std::string text;
+    for (int i = round % 12; i > 0; --i) {
+      seed = seed * 1103515245u + 12345u;
+      text += pieces[(seed >> 16) % (sizeof pieces / sizeof pieces[0])];
+    }
+    ASSERT_EQ(UnescapedInTurn(text), UnescapeXml(text)) << text;
+    ASSERT_EQ(EscapedInTurn(text), EscapeXml(text)) << text;
+    std::string appended = "kept";
+    AppendUnescapedXml(appended, text);
+    ASSERT_EQ("kept" + UnescapedInTurn(text), appended) << text;
+  }
+}
+
+// The reader takes the file in large blocks: a line end split between two
+// of them, and a line longer than one, must come out as from a small file.
+TEST(XmlReaderLines, LinesAcrossReadBlocksKeepTheirEndsAndPositions) {
+  TempFolder folder;
+  const size_t kBlock = 64 * 1024;
+  for (size_t first : {kBlock - 1, kBlock - 2, kBlock, 3 * kBlock + 5}) {
+    // "<r>" and a text that puts the first line's CR (or LF) at `first`.
+    std::string text(first - 3, 't');
+    std::string document = "<r>" + text + "\r\n<a x=\"1\"/>\r\n</r>";
+    XmlReader reader;
+    ASSERT_TRUE(reader.Open(folder.File("a.xml", document)));
+    Tokens tokens;
+    std::vector<long> positions;
+    while (reader.Next()) {
+      if (reader.GetTokenType() == XmlTokenType::None) continue;
+      tokens.push_back(Describe(reader));
+      positions.push_back(reader.GetPosition());
+    }
+    EXPECT_EQ((Tokens{"Start r", "Text " + text, "Start a", "Attr a.x=1", "End a", "End r"}), tokens)
+        << first;
+    long second = static_cast<long>(first + 2);
+    EXPECT_EQ((std::vector<long>{second, second, second + 12, second + 12, second + 12,
+                                 static_cast<long>(document.size())}),
+              positions)
+        << first;
+    // Back to the second line, across the blocks already read.
+    ASSERT_TRUE(reader.Seek(second));
+    EXPECT_EQ((Tokens{"Start a", "Attr a.x=1", "End a", "End r"}), ReadRest(reader)) << first;
+  }
+}

@@ -2,11 +2,16 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "app/Startup.h"
 #include "base/Flags.h"
 #include "base/Interaction.h"
+#include "base/Text.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
 #include "catalogue/Xml.h"
@@ -407,6 +412,65 @@ TEST_F(RegistryFiles, DeepNestingFailsCleanly) {
   body += "<Value Name=\"deep\" Content=\"x\"/>";
   EXPECT_FALSE(Import(Document(body)));
   EXPECT_EQ(1u, ui.boxes.size());
+}
+
+// A key far larger than one piece of the written text, with values created
+// out of name order: every value once, in name order, exactly as formatted.
+TEST_F(RegistryFiles, LargeKeysComeOutWholeAndInOrder) {
+  HKEY key = OpenTestKey(kSource);
+  ASSERT_NE(HKEY(NULL), key);
+  const int kValues = 3000;
+  std::string expected = Document(" <Key Name=\"HKEY_CURRENT_USER\">\r\n  <Key Name=\"Software\">\r\n"
+                                  "   <Key Name=\"QmFileTests\">\r\n");
+  std::vector<std::string> lines(kValues);
+  for (int i = kValues - 1; i >= 0; --i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "v%04d", i);
+    if (i % 3 == 0) {
+      DWORD number = static_cast<DWORD>(i);
+      ASSERT_EQ(0, RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE*>(&number), 4));
+      char content[32];
+      std::snprintf(content, sizeof content, "0x%08x (%d)", i, i);
+      lines[i] = std::string("    <Value Name=\"") + name + "\" Content=\"" + content +
+                 "\" Type=\"REG_DWORD\"/>\r\n";
+    } else {
+      std::string text = std::string(100, 'a' + i % 26) + " & " + std::to_string(i);
+      ASSERT_EQ(0, RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                                  static_cast<DWORD>(text.size() + 1)));
+      lines[i] = std::string("    <Value Name=\"") + name + "\" Content=\"" +
+                 ReplaceAll(text, "&", "&amp;") + "\"/>\r\n";
+    }
+  }
+  RegCloseKey(key);
+  SetValue(std::string(kSource) + "\\Sub", "s", REG_SZ, std::string("x\0", 2));
+  ASSERT_TRUE(CreateRegistryKey(std::string(kSource) + "\\Sub\\Leaf"));
+  for (const std::string& line : lines) expected += line;
+  expected += "    <Key Name=\"Sub\">\r\n     <Value Name=\"s\" Content=\"x\"/>\r\n"
+              "     <Key Name=\"Leaf\"/>\r\n    </Key>\r\n   </Key>\r\n  </Key>\r\n </Key>\r\n";
+  ASSERT_TRUE(ExportRegistryKeyToFile(file, kSource));
+  std::string written = ReadWholeFile(file);
+  ASSERT_GT(written.size(), 300000u);
+  EXPECT_TRUE(written == expected) << "first difference at "
+                                   << std::mismatch(written.begin(), written.end(), expected.begin(),
+                                                    expected.end()).first - written.begin();
+}
+
+// An import opens each key below the one already open; names that are no
+// single level (empty, or with backslashes) are still taken as a path from
+// the root, the way they always were.
+TEST_F(RegistryFiles, KeyNamesThatAreNoSingleLevelStillNameTheirPath) {
+  ASSERT_TRUE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\">"
+                              "<Key Name=\"QmFileTarget\"><Key Name=\"\">"
+                              "<Value Name=\"here\" Content=\"h\"/></Key>"
+                              "<Key Name=\"A\\B\"><Key Name=\"C\">"
+                              "<Value Name=\"deep\" Content=\"d\"/>"
+                              "</Key></Key>"
+                              "<Key Name=\"New\"><Value Name=\"n\" Content=\"1\"/></Key>"
+                              "</Key></Key></Key>")));
+  EXPECT_EQ(std::string("h\0", 2), GetValue(kTarget, "here").second);
+  EXPECT_EQ(std::string("d\0", 2), GetValue(std::string(kTarget) + "\\A\\B\\C", "deep").second);
+  EXPECT_EQ(std::string("1\0", 2), GetValue(std::string(kTarget) + "\\New", "n").second);
+  EXPECT_TRUE(ui.boxes.empty());
 }
 
 
