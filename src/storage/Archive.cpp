@@ -27,8 +27,6 @@ const char kNoArchive[] = "No archive is open.";
 const char kUnsafeName[] = "Entry name leaves the target folder: ";
 const char kNoPassword[] = "No password given for ";
 const char kTargetIsFolder[] = "A folder is in the way of ";
-const char kEntryTooLarge[] = "The entry would be larger than 4 GB: ";
-const char kDataChanged[] = "The data changed while it was added, so the entry can't be decrypted: ";
 
 const DWORD kPackBlock = 65536;
 const DWORD kUnpackBlock = 1 << 18;
@@ -354,11 +352,11 @@ bool ArchiveWriter::PackEntryData(HANDLE file, const ZipNewEntry& entry, bool ho
       filled += got;
     }
     total += filled;
-    if (total > 0xFFFFFFFFull) return StopEntry(kEntryTooLarge + entry.name);
+    if (total > 0xFFFFFFFFull) return StopEntry(kZipEntryTooLarge + entry.name);
     bool last = filled < pieceSize;
     // The encryption header promised the CRC read before.
     if (entry.password) crc = crc32(crc, piece, static_cast<uInt>(filled));
-    if (last && entry.password && crc != entry.crc) return StopEntry(kDataChanged + entry.name);
+    if (last && entry.password && crc != entry.crc) return StopEntry(kZipDataChanged + entry.name);
     m_pipeline->SubmitPiece(filled, last);
     if (last) return true;
   }

@@ -154,6 +154,35 @@ std::uint32_t UpdateCrc(std::uint32_t crc, const unsigned char* data, std::size_
   return crc;
 }
 
+// A raw deflate stream kept from entry to entry, or piece to piece.
+// Starting a stream allocates and clears several hundred kilobytes, which
+// adds up over the thousands of small files of a set; a reset stream starts
+// from the same state as a new one. Another level needs a new stream.
+class CDeflateStream {
+ public:
+  CDeflateStream() = default;
+  CDeflateStream(const CDeflateStream&) = delete;
+  CDeflateStream& operator=(const CDeflateStream&) = delete;
+  ~CDeflateStream() {
+    if (m_ready) deflateEnd(&m_stream);
+  }
+  // Ready for new data at that level.
+  bool Start(int level) {
+    if (m_ready && m_level == level && deflateReset(&m_stream) == Z_OK) return true;
+    if (m_ready) deflateEnd(&m_stream);
+    m_stream = z_stream{};
+    m_ready = deflateInit2(&m_stream, level, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) == Z_OK;
+    m_level = level;
+    return m_ready;
+  }
+  z_stream& Stream() { return m_stream; }
+
+ private:
+  z_stream m_stream{};
+  int m_level = 0;
+  bool m_ready = false;
+};
+
 bool SameName(const std::string& a, const std::string& b, bool caseSensitive) {
   if (a.size() != b.size()) return false;
   return caseSensitive ? a == b : EqualNoCase(a, b);
@@ -270,6 +299,9 @@ bool ReadCentralDirectory(std::FILE* file, std::uint64_t fileSize, CentralDirect
 
 }  // namespace
 
+const char kZipEntryTooLarge[] = "The entry would be larger than 4 GB: ";
+const char kZipDataChanged[] = "The data changed while it was added, so the entry can't be decrypted: ";
+
 bool ZipEntryInfo::IsFolder() const {
   if (!name.empty() && (name.back() == '/' || name.back() == '\\')) return true;
   return (externalAttributes & 0x10) != 0;
@@ -289,20 +321,9 @@ struct CZipWriter::EntryState {
   bool failed = false;
 };
 
-// One deflate stream serves every entry of the archive. Starting a stream
-// allocates and clears several hundred kilobytes, which adds up over the
-// thousands of small files of a set; a reset stream starts from the same
-// state as a new one. Another level needs a new stream.
+// One deflate stream serves every entry of the archive.
 struct CZipWriter::Compressor {
-  Compressor() = default;
-  Compressor(const Compressor&) = delete;
-  Compressor& operator=(const Compressor&) = delete;
-  ~Compressor() {
-    if (ready) deflateEnd(&stream);
-  }
-  z_stream stream{};
-  int level = 0;
-  bool ready = false;
+  CDeflateStream deflater;
   std::vector<unsigned char> output = std::vector<unsigned char>(kBufferSize * 4);
 };
 
@@ -373,14 +394,8 @@ bool CZipWriter::Start(const std::string& path, bool append) {
 }
 
 bool CZipWriter::StartCompressor(int level) {
-  if (m_compressor && m_compressor->level == level && deflateReset(&m_compressor->stream) == Z_OK) return true;
-  m_compressor.reset();
-  std::unique_ptr<Compressor> fresh(new Compressor);
-  if (deflateInit2(&fresh->stream, level, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-  fresh->ready = true;
-  fresh->level = level;
-  m_compressor = std::move(fresh);
-  return true;
+  if (!m_compressor) m_compressor.reset(new Compressor);
+  return m_compressor->deflater.Start(level);
 }
 
 bool CZipWriter::WriteBytes(const void* data, std::size_t size) {
@@ -466,7 +481,7 @@ bool CZipWriter::WriteDeflated(unsigned char* data, std::size_t size, std::uint6
   state.uncompressed += uncompressed;
   if (state.uncompressed > kMax32 || uncompressed > 0x7FFFFFFF) {
     state.failed = true;
-    return Fail("The entry would be larger than 4 GB: " + state.entry.name);
+    return Fail(kZipEntryTooLarge + state.entry.name);
   }
   state.crc = static_cast<std::uint32_t>(crc32_combine(state.crc, crc, static_cast<z_off_t>(uncompressed)));
   if (!WriteCompressed(data, size)) {
@@ -484,9 +499,9 @@ bool CZipWriter::AddDeflatedEntry(const ZipNewEntry& entry, unsigned char* data,
   if (!CanAddEntry(entry, 0)) return false;
   std::uint64_t compressed = size + (entry.password ? kEncryptionHeaderSize : 0);
   if (uncompressed > kMax32 || compressed > kMax32)
-    return Fail("The entry would be larger than 4 GB: " + entry.name);
+    return Fail(kZipEntryTooLarge + entry.name);
   if (entry.password && crc != entry.crc)
-    return Fail("The data changed while it was added, so the entry can't be decrypted: " + entry.name);
+    return Fail(kZipDataChanged + entry.name);
   if (!StartEntry(entry, crc, compressed, uncompressed)) return false;
   m_entry->crc = crc;
   m_entry->uncompressed = uncompressed;
@@ -507,7 +522,7 @@ bool CZipWriter::WriteCompressed(unsigned char* data, std::size_t size) {
 }
 
 bool CZipWriter::Deflate(int flush) {
-  z_stream& stream = m_compressor->stream;
+  z_stream& stream = m_compressor->deflater.Stream();
   std::vector<unsigned char>& output = m_compressor->output;
   for (;;) {
     stream.next_out = output.data();
@@ -533,13 +548,13 @@ bool CZipWriter::WriteEntry(const void* data, std::size_t size) {
   state.uncompressed += size;
   if (state.uncompressed > kMax32) {
     state.failed = true;
-    return Fail("The entry would be larger than 4 GB: " + state.entry.name);
+    return Fail(kZipEntryTooLarge + state.entry.name);
   }
   state.crc = UpdateCrc(state.crc, bytes, size);
   while (size > 0) {
     uInt piece = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
-    m_compressor->stream.next_in = const_cast<Bytef*>(bytes);
-    m_compressor->stream.avail_in = piece;
+    m_compressor->deflater.Stream().next_in = const_cast<Bytef*>(bytes);
+    m_compressor->deflater.Stream().avail_in = piece;
     if (!Deflate(Z_NO_FLUSH)) {
       state.failed = true;
       return false;
@@ -558,15 +573,15 @@ bool CZipWriter::CloseEntry() {
   EntryState& state = *m_entry;
   bool ok = !state.failed;
   if (ok && !state.entry.deflatedByCaller) {
-    m_compressor->stream.next_in = nullptr;
-    m_compressor->stream.avail_in = 0;
+    m_compressor->deflater.Stream().next_in = nullptr;
+    m_compressor->deflater.Stream().avail_in = 0;
     ok = Deflate(Z_FINISH);
   }
   // The encryption header already carries the CRC the caller promised; an
   // entry whose data came out different would be refused as having a wrong
   // password, so it must not be listed.
   if (ok && state.keys && state.crc != state.entry.crc) {
-    ok = Fail("The data changed while it was added, so the entry can't be decrypted: " + state.entry.name);
+    ok = Fail(kZipDataChanged + state.entry.name);
   }
   if (ok) {
     std::string sizes;
@@ -664,15 +679,7 @@ bool CZipWriter::Close() {
 // ---------------------------------------------------------------- pieces
 
 struct CDeflatePiece::State {
-  State() = default;
-  State(const State&) = delete;
-  State& operator=(const State&) = delete;
-  ~State() {
-    if (ready) deflateEnd(&stream);
-  }
-  z_stream stream{};
-  int level = 0;
-  bool ready = false;
+  CDeflateStream deflater;
 };
 
 CDeflatePiece::CDeflatePiece() = default;
@@ -683,15 +690,9 @@ bool CDeflatePiece::Compress(int level, const unsigned char* history, std::size_
                              std::vector<unsigned char>& out, std::uint32_t& crc) {
   out.clear();
   if (size > (1u << 30) || level < -1 || level > 9) return false;
-  if (!m_state || m_state->level != level || deflateReset(&m_state->stream) != Z_OK) {
-    m_state.reset();
-    std::unique_ptr<State> fresh(new State);
-    if (deflateInit2(&fresh->stream, level, Z_DEFLATED, -MAX_WBITS, 9, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-    fresh->ready = true;
-    fresh->level = level;
-    m_state = std::move(fresh);
-  }
-  z_stream& stream = m_state->stream;
+  if (!m_state) m_state.reset(new State);
+  if (!m_state->deflater.Start(level)) return false;
+  z_stream& stream = m_state->deflater.Stream();
   if (historySize > kHistorySize) {
     history += historySize - kHistorySize;
     historySize = kHistorySize;

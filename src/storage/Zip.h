@@ -15,6 +15,11 @@
 #include <string>
 #include <vector>
 
+// Why an entry was refused, followed by its name; a caller that makes the
+// same checks itself says the same.
+extern const char kZipEntryTooLarge[];
+extern const char kZipDataChanged[];
+
 // One entry as the central directory describes it.
 struct ZipEntryInfo {
   std::string name;  // as stored: backslashes or slashes, ANSI text
