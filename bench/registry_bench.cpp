@@ -1,7 +1,10 @@
 // Exports a large key with "backupcmd /e" and imports it into an empty key
 // with "/i", side by side with reg.exe's export and import of the same key,
 // and prints the time ratios (below 1: faster than reg.exe).
-//   registry_bench [values] [subkeys]
+//   registry_bench [values] [subkeys] [spread]
+// The values lie in the key itself, beside subkeys of two values each; with
+// "spread" they are shared out evenly among the subkeys instead, as in a
+// program's tree of settings.
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -17,11 +20,9 @@ namespace {
 const char kKey[] = "Software\\QmBenchSource";
 const char kCopy[] = "Software\\QmBenchCopy";
 
-void Fill(int values, int subkeys) {
-  SHDeleteKeyA(HKEY_CURRENT_USER, kKey);
-  HKEY key;
-  RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
-  for (int i = 0; i < values; ++i) {
+// Value number i, of one of five types by its number.
+void SetValue(HKEY key, int i) {
+  {
     char name[32];
     std::snprintf(name, sizeof name, "Value%05d", i);
     switch (i % 5) {
@@ -55,10 +56,20 @@ void Fill(int values, int subkeys) {
       }
     }
   }
+}
+
+void Fill(int values, int subkeys, bool spread) {
+  SHDeleteKeyA(HKEY_CURRENT_USER, kKey);
+  HKEY key;
+  RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
+  if (!spread)
+    for (int i = 0; i < values; ++i) SetValue(key, i);
   for (int i = 0; i < subkeys; ++i) {
     HKEY sub;
     std::string name = "Sub" + std::to_string(i);
     RegCreateKeyExA(key, name.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &sub, NULL);
+    if (spread)
+      for (int v = values * i / subkeys; v < values * (i + 1) / subkeys; ++v) SetValue(sub, v);
     std::string text = "setting " + std::to_string(i);
     RegSetValueExA(sub, "Setting", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
                    static_cast<DWORD>(text.size() + 1));
@@ -101,7 +112,8 @@ void RenameInFile(const std::string& path, const std::string& from, const std::s
 
 int main(int argc, char** argv) {
   int values = argc > 1 ? std::atoi(argv[1]) : 10000;
-  int subkeys = argc > 2 ? std::atoi(argv[2]) : 1000;
+  int subkeys = std::max(1, argc > 2 ? std::atoi(argv[2]) : 1000);
+  bool spread = argc > 3 && std::string(argv[3]) == "spread";
   CTemporaryFolder temp;
   std::string xml = temp.Path() + "key.xml", reg = temp.Path() + "key.reg";
   std::string ours = "\"" + ProgramFolder() + "backupcmd.exe\"";
@@ -109,8 +121,13 @@ int main(int argc, char** argv) {
   RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Tervane\\Quillmark", 0, NULL, 0, KEY_ALL_ACCESS,
                   NULL, &installed, NULL);
   RegCloseKey(installed);
-  Fill(values, subkeys);
-  std::printf("key: %d values of five types, %d subkeys with two values each\n", values, subkeys);
+  Fill(values, subkeys, spread);
+  if (spread) {
+    std::printf("key: %d values of five types spread over %d subkeys\n", values, subkeys);
+  } else {
+    std::printf("key: %d values of five types, %d subkeys with two values each\n", values,
+                subkeys);
+  }
 
   // Each side runs three times; the fastest run counts.
   const int kRuns = 3;
@@ -133,7 +150,7 @@ int main(int argc, char** argv) {
   double ourStart = 1e9, regStart = 1e9;
   for (int run = 0; run < kRuns; ++run) {
     ourStart = std::min(ourStart, Seconds(ours + " /h x"));
-    regStart = std::min(regStart, Seconds("reg.exe query HKCU\\" + std::string(kKey) + " /v Value00000"));
+    regStart = std::min(regStart, Seconds("reg.exe query HKCU\\" + std::string(kKey) + "\\Sub0 /v Setting"));
   }
   SHDeleteKeyA(HKEY_CURRENT_USER, kCopy);
   SHDeleteKeyA(HKEY_CURRENT_USER, kKey);

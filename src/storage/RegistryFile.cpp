@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/Interaction.h"
+#include "base/ParallelCalls.h"
 #include "base/Settings.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/RegistryKey.h"
@@ -57,10 +60,11 @@ bool QueryKeySizes(HKEY key, KeySizes& sizes) {
 // each. The unnamed value is named "(Default)" here.
 class CKeyValues {
  public:
-  // A value that can't be read is left out.
-  void Read(HKEY key, const KeySizes& sizes);
-  // The values from index `begin` to before `end`.
+  // The values from index `begin` to before `end`; a value that can't be
+  // read is left out.
   void ReadRange(HKEY key, const KeySizes& sizes, DWORD begin, DWORD end);
+  // Adds the values of another reading after these.
+  void Append(const CKeyValues& part);
   size_t Count() const { return m_slots.size(); }
   std::string_view Name(size_t i) const { return View(m_slots[i].name, m_slots[i].nameLength); }
   std::string_view Data(size_t i) const { return View(m_slots[i].data, m_slots[i].dataLength); }
@@ -82,7 +86,16 @@ class CKeyValues {
   std::vector<Slot> m_slots;
 };
 
-void CKeyValues::Read(HKEY key, const KeySizes& sizes) { ReadRange(key, sizes, 0, sizes.values); }
+void CKeyValues::Append(const CKeyValues& part) {
+  size_t offset = m_block.size();
+  m_block += part.m_block;
+  m_slots.reserve(m_slots.size() + part.m_slots.size());
+  for (Slot slot : part.m_slots) {
+    slot.name += offset;
+    slot.data += offset;
+    m_slots.push_back(slot);
+  }
+}
 
 void CKeyValues::ReadRange(HKEY key, const KeySizes& sizes, DWORD begin, DWORD end) {
   std::vector<char> name(sizes.longestName + 1);
@@ -209,10 +222,8 @@ void WriteValue(CKeyFileText& text, const CKeyValues& values, size_t i,
   text.EndValue();
 }
 
-void WriteValues(CKeyFileText& text, HKEY key, const KeySizes& sizes, const std::string& selector,
+void WriteValues(CKeyFileText& text, const CKeyValues& values, const std::string& selector,
                  const ExportContext& context) {
-  CKeyValues values;
-  values.Read(key, sizes);
   std::vector<std::string_view> names;
   names.reserve(values.Count());
   for (size_t i = 0; i < values.Count(); ++i) names.push_back(values.Name(i));
@@ -224,41 +235,147 @@ void WriteValues(CKeyFileText& text, HKEY key, const KeySizes& sizes, const std:
   }
 }
 
-bool WriteKeyTree(CKeyFileText& text, const std::string& name, HKEY key,
-                  const std::string& selector, const ExportContext& context) {
-  KeySizes sizes;
-  if (!QueryKeySizes(key, sizes)) return false;
-  bool hasContent = sizes.subkeys > 0 || sizes.values > 0;
-  if (!name.empty()) {
-    if (!hasContent) {
-      text.EmptyKey(name);
-      return true;
-    }
-    text.StartKey(name);
-  }
+// The export of a key tree. The walk goes through the keys in the order the
+// file lists them and collects them in batches; the values of a batch's
+// keys are read with several calls in flight, then the batch is written in
+// order. The keys of a batch stay open until it is written, and a key the
+// walk still enumerates stays open with it.
+class CTreeExport {
+ public:
+  CTreeExport(CKeyFileText& text, const ExportContext& context)
+      : m_text(text), m_context(context), m_calls(kRegistryCallsInFlight) {}
 
-  WriteValues(text, key, sizes, selector, context);
+  // The key and, for the selector "\\", everything below it; the top key
+  // (no name) has no tag of its own. False when a key's sizes can't be told.
+  bool Walk(const std::string& name, const std::shared_ptr<CRegKey>& key,
+            const std::string& selector);
+  // Writes what was collected.
+  void Flush();
+
+ private:
+  struct Item {
+    enum Kind { kStart, kEmpty, kEnd } kind;
+    std::string name;
+    std::shared_ptr<CRegKey> key;
+    KeySizes sizes;
+    const std::string* selector = nullptr;
+    CKeyValues values;
+  };
+  // One stretch of a key's values, read by one call after the other.
+  struct Stretch {
+    size_t item;
+    DWORD begin, end;
+    CKeyValues values;
+  };
+
+  void Add(Item item);
+  void ReadValues();
+
+  // A batch holds about this many values, or this many keys.
+  static const DWORD kBatchValues = 4096;
+  static const size_t kBatchItems = 256;
+  // A key of more values is read in stretches of this many at once.
+  static const DWORD kStretchValues = 128;
+
+  CKeyFileText& m_text;
+  const ExportContext& m_context;
+  CParallelCalls m_calls;
+  std::vector<Item> m_items;
+  DWORD m_pendingValues = 0;
+};
+
+bool CTreeExport::Walk(const std::string& name, const std::shared_ptr<CRegKey>& key,
+                       const std::string& selector) {
+  Item item;
+  if (!QueryKeySizes(key->Get(), item.sizes)) return false;
+  bool hasContent = item.sizes.subkeys > 0 || item.sizes.values > 0;
+  DWORD subkeys = item.sizes.subkeys;
+  item.name = name;
+  if (!name.empty() && !hasContent) {
+    item.kind = Item::kEmpty;
+    Add(std::move(item));
+    return true;
+  }
+  item.kind = Item::kStart;
+  item.key = key;
+  item.selector = &selector;
+  Add(std::move(item));
 
   if (selector == "\\") {
+    static const std::string kAll = "\\";
     // Key names are at most 255 characters. The count saves a leaf key the
     // question that would only say there is nothing more.
     char subkeyName[256];
-    for (DWORD index = 0; index < sizes.subkeys; ++index) {
+    for (DWORD index = 0; index < subkeys; ++index) {
       DWORD length = sizeof subkeyName;
       FILETIME written;
-      if (RegEnumKeyExA(key, index, subkeyName, &length, NULL, NULL, NULL, &written) !=
+      if (RegEnumKeyExA(key->Get(), index, subkeyName, &length, NULL, NULL, NULL, &written) !=
           ERROR_SUCCESS)
         break;
       if (length == 0) continue;
       std::string child(subkeyName, length);
-      CRegKey subkey;
-      if (subkey.Open(key, child, KEY_READ) != ERROR_SUCCESS) continue;
-      if (!WriteKeyTree(text, child, subkey.Get(), "\\", context)) return false;
+      auto subkey = std::make_shared<CRegKey>();
+      if (subkey->Open(key->Get(), child, KEY_READ) != ERROR_SUCCESS) continue;
+      if (!Walk(child, subkey, kAll)) return false;
     }
   }
 
-  if (!name.empty()) text.EndKey();
+  if (!name.empty()) {
+    Item end;
+    end.kind = Item::kEnd;
+    Add(std::move(end));
+  }
   return true;
+}
+
+void CTreeExport::Add(Item item) {
+  if (item.kind == Item::kStart) m_pendingValues += item.sizes.values;
+  m_items.push_back(std::move(item));
+  if (m_pendingValues >= kBatchValues || m_items.size() >= kBatchItems) Flush();
+}
+
+void CTreeExport::ReadValues() {
+  std::vector<Stretch> stretches;
+  for (size_t i = 0; i < m_items.size(); ++i) {
+    const Item& item = m_items[i];
+    if (item.kind != Item::kStart) continue;
+    DWORD count = item.sizes.values;
+    for (DWORD begin = 0; begin < count; begin += kStretchValues)
+      stretches.push_back({i, begin, std::min(count, begin + kStretchValues), CKeyValues()});
+  }
+  m_calls.Run(stretches.size(), [&](size_t i) {
+    Stretch& stretch = stretches[i];
+    const Item& item = m_items[stretch.item];
+    stretch.values.ReadRange(item.key->Get(), item.sizes, stretch.begin, stretch.end);
+  });
+  for (Stretch& stretch : stretches) {
+    CKeyValues& values = m_items[stretch.item].values;
+    if (stretch.begin == 0) {
+      values = std::move(stretch.values);
+    } else {
+      values.Append(stretch.values);
+    }
+  }
+}
+
+void CTreeExport::Flush() {
+  ReadValues();
+  for (Item& item : m_items) {
+    switch (item.kind) {
+      case Item::kEmpty:
+        m_text.EmptyKey(item.name);
+        break;
+      case Item::kStart:
+        if (!item.name.empty()) m_text.StartKey(item.name);
+        WriteValues(m_text, item.values, *item.selector, m_context);
+        break;
+      case Item::kEnd:
+        m_text.EndKey();
+        break;
+    }
+  }
+  m_items.clear();
+  m_pendingValues = 0;
 }
 
 // The console's import may run unattended (a restore arranges one for the
@@ -268,7 +385,10 @@ void ShowImportProblem(const std::string& text) { ShowNotice(text, kCaption); }
 
 struct ImportKeyEntry {
   std::string name;
-  CRegKey key;
+  // Shared with the values waiting to be written into it.
+  std::shared_ptr<CRegKey> key;
+  // The path from the root, told apart from other keys' paths.
+  std::string identity;
 };
 
 // A name that is one level below its parent, whatever the registry makes
@@ -310,7 +430,7 @@ HKEY OpenOrCreateKeyLevel(const std::vector<ImportKeyEntry>& stack, CRegKey& key
     pathLength += (i > 1 ? 1 : 0) + stack[i].name.size();
   }
   if (plain && pathLength <= kShortPath) {
-    HKEY parent = stack[stack.size() - 2].key.Get();
+    HKEY parent = stack[stack.size() - 2].key ? stack[stack.size() - 2].key->Get() : NULL;
     if (parent != NULL &&
         key.Create(parent, stack.back().name, KEY_READ | KEY_WRITE) == ERROR_SUCCESS)
       return key.Get();
@@ -357,14 +477,98 @@ std::optional<std::pair<DWORD, std::string>> ValueToSet(const ImportValueEntry& 
   return std::make_pair(type, std::move(*data));
 }
 
-void ImportValue(HKEY key, const ImportValueEntry& value, const CPlaceholderFolders& folders) {
-  const char* valueName = EqualNoCase(value.name, kDefaultName) ? "" : value.name.c_str();
-  std::optional<std::pair<DWORD, std::string>> data = ValueToSet(value, folders);
-  if (data && RegSetValueExA(key, valueName, 0, data->first,
-                             reinterpret_cast<const BYTE*>(data->second.data()),
-                             static_cast<DWORD>(data->second.size())) == ERROR_SUCCESS)
+// The name the registry knows a value by.
+const char* RegistryValueName(const std::string& name) {
+  return EqualNoCase(name, kDefaultName) ? "" : name.c_str();
+}
+
+// A key path as the registry tells paths apart: letter case ignored, also
+// outside ASCII, and doubled, leading or trailing backslashes naming no
+// level of their own.
+std::string KeyIdentity(const std::string& name) {
+  std::string path;
+  for (char c : name)
+    if (c != '\\' || (!path.empty() && path.back() != '\\')) path += c;
+  if (!path.empty() && path.back() == '\\') path.pop_back();
+  std::string identity = ToLowerAscii(path);
+  bool ascii = std::all_of(identity.begin(), identity.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (!ascii && !identity.empty()) {
+    LCMapStringA(LOCALE_SYSTEM_DEFAULT, LCMAP_LOWERCASE, path.data(),
+                 static_cast<int>(path.size()), &identity[0], static_cast<int>(identity.size()));
+  }
+  return identity;
+}
+
+// The values read from the file and not yet in the registry. The values of
+// one key are written one after the other in the order of the file: on
+// Windows a key lists its values in the order they were made, and a name
+// given twice keeps the later data. Different keys are written at the same
+// time. A value whose text says nothing the registry can hold is reported
+// at once, in its place among the file's other problems; a value the
+// registry refuses is reported once its batch is written.
+class CPendingValues {
+ public:
+  CPendingValues() : m_calls(kRegistryCallsInFlight) {}
+
+  void Add(const std::shared_ptr<CRegKey>& key, const std::string& identity,
+           const ImportValueEntry& value, const CPlaceholderFolders& folders);
+  bool Full() const { return m_values.size() >= kBatchValues || m_bytes >= kBatchBytes; }
+  void Write();
+
+ private:
+  struct Pending {
+    std::shared_ptr<CRegKey> key;
+    std::string name;
+    std::optional<std::pair<DWORD, std::string>> data;
+    bool failed = false;
+  };
+
+  static const size_t kBatchValues = 4096;
+  static const size_t kBatchBytes = 8 * 1024 * 1024;
+
+  CParallelCalls m_calls;
+  std::vector<Pending> m_values;
+  // The indexes of the values of each key, in the order of the file.
+  std::vector<std::vector<size_t>> m_keys;
+  std::unordered_map<std::string, size_t> m_keyByIdentity;
+  size_t m_bytes = 0;
+};
+
+void CPendingValues::Add(const std::shared_ptr<CRegKey>& key, const std::string& identity,
+                         const ImportValueEntry& value, const CPlaceholderFolders& folders) {
+  Pending pending;
+  pending.data = ValueToSet(value, folders);
+  if (!pending.data) {
+    ShowImportProblem("Couldn't set value " + value.name);
     return;
-  ShowImportProblem("Couldn't set value " + value.name);
+  }
+  pending.key = key;
+  pending.name = value.name;
+  m_bytes += value.name.size() + pending.data->second.size();
+  auto found = m_keyByIdentity.emplace(identity, m_keys.size());
+  if (found.second) m_keys.emplace_back();
+  m_keys[found.first->second].push_back(m_values.size());
+  m_values.push_back(std::move(pending));
+}
+
+void CPendingValues::Write() {
+  m_calls.Run(m_keys.size(), [this](size_t k) {
+    for (size_t i : m_keys[k]) {
+      Pending& value = m_values[i];
+      value.failed = value.key == nullptr || value.key->Get() == NULL ||
+                     RegSetValueExA(value.key->Get(), RegistryValueName(value.name), 0,
+                                    value.data->first,
+                                    reinterpret_cast<const BYTE*>(value.data->second.data()),
+                                    static_cast<DWORD>(value.data->second.size())) != ERROR_SUCCESS;
+    }
+  });
+  for (const Pending& value : m_values)
+    if (value.failed) ShowImportProblem("Couldn't set value " + value.name);
+  m_values.clear();
+  m_keys.clear();
+  m_keyByIdentity.clear();
+  m_bytes = 0;
 }
 
 bool SameName(std::string_view a, std::string_view b) { return EqualNoCase(a, b); }
@@ -409,7 +613,9 @@ bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std:
   CKeyFileText text(writer);
   for (const std::string& component : components) text.StartKey(component);
   ExportContext context;
-  bool written = WriteKeyTree(text, std::string(), key.Get(), selector, context);
+  CTreeExport tree(text, context);
+  bool written = tree.Walk(std::string(), std::make_shared<CRegKey>(std::move(key)), selector);
+  tree.Flush();
   for (size_t i = 0; i < components.size(); ++i) text.EndKey();
   text.Flush();
   return written;
@@ -441,6 +647,9 @@ class CRegistryImport {
     return m_ok;
   }
 
+  // Writes the values still waiting.
+  void Finish() { m_pending.Write(); }
+
  private:
   void StartElement(const std::string& element) {
     if (SameName(element, "Key")) m_openKeys.push_back(false);
@@ -451,9 +660,11 @@ class CRegistryImport {
     if (SameName(element, "Key") && SameName(name, "Name")) {
       if (m_openKeys.empty() || m_openKeys.back()) return;
       m_openKeys.back() = true;
-      m_stack.push_back({text, CRegKey()});
-      CRegKey key;
-      if (OpenOrCreateKeyLevel(m_stack, key) == NULL) m_ok = false;
+      std::string identity = m_stack.empty() ? std::string() : m_stack.back().identity + '\\';
+      identity += KeyIdentity(text);
+      m_stack.push_back({text, nullptr, std::move(identity)});
+      auto key = std::make_shared<CRegKey>();
+      if (OpenOrCreateKeyLevel(m_stack, *key) == NULL) m_ok = false;
       m_stack.back().key = std::move(key);
     } else if (SameName(element, "Value")) {
       CollectValueAttribute(m_value, name, text);
@@ -465,7 +676,8 @@ class CRegistryImport {
       if (m_openKeys.back() && !m_stack.empty()) m_stack.pop_back();
       m_openKeys.pop_back();
     } else if (SameName(element, "Value") && !m_stack.empty()) {
-      ImportValue(m_stack.back().key.Get(), m_value, m_folders);
+      m_pending.Add(m_stack.back().key, m_stack.back().identity, m_value, m_folders);
+      if (m_pending.Full()) m_pending.Write();
       m_value.Clear();
     }
   }
@@ -485,6 +697,7 @@ class CRegistryImport {
   // without a Name, or with a second Name, must not shift the levels.
   std::vector<bool> m_openKeys;
   ImportValueEntry m_value;
+  CPendingValues m_pending;
   bool m_ok = true;
 };
 
@@ -498,6 +711,7 @@ bool ImportRegistryFile(const std::string& xmlFile) {
   CRegistryImport import;
   bool result = true;
   while (result && reader.Next()) result = import.Token(reader);
+  import.Finish();
   // A damaged file was imported only in part: that is no success, or the
   // console would go on to delete the only copy.
   if (!reader.GetError().empty()) result = false;

@@ -50,6 +50,12 @@ std::pair<DWORD, std::string> GetValue(const std::string& keyPath, const char* n
   return {type, std::string(data, size)};
 }
 
+std::string Renamed(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+    text.replace(at, from.size(), to);
+  return text;
+}
+
 class RegistryFiles : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -455,6 +461,59 @@ TEST_F(RegistryFiles, LargeKeysComeOutWholeAndInOrder) {
                                                     expected.end()).first - written.begin();
 }
 
+// The names of a key's values in the order the registry lists them, which
+// is the order they were made in.
+std::vector<std::string> ValueNames(const std::string& keyPath) {
+  std::vector<std::string> names;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath.substr(18).c_str(), 0, KEY_READ, &key) != 0)
+    return names;
+  char name[256];
+  for (DWORD index = 0;; ++index) {
+    DWORD length = sizeof name;
+    if (RegEnumValueA(key, index, name, &length, NULL, NULL, NULL, NULL) != 0) break;
+    names.emplace_back(name, length);
+  }
+  RegCloseKey(key);
+  return names;
+}
+
+// A tree of more keys and values than are read or written at once: it comes
+// back whole, each key's values made in the order of the file, and a key
+// named twice in a file (in other letter case) keeps the later data.
+TEST_F(RegistryFiles, TreesLargerThanABatchComeBackWholeAndInOrder) {
+  const int kKeys = 300, kValues = 20;
+  std::vector<std::string> names;
+  for (int v = 0; v < kValues; ++v) names.push_back("v" + std::to_string(10 + v));
+  for (int k = 0; k < kKeys; ++k) {
+    std::string key = std::string(kSource) + "\\K" + std::to_string(100 + k);
+    for (const std::string& name : names)
+      SetValue(key, name.c_str(), REG_SZ, name + " of " + std::to_string(k) + std::string(1, '\0'));
+  }
+  ASSERT_TRUE(CreateRegistryKey(std::string(kSource) + "\\K100\\Leaf"));
+  std::string exported = Export(kSource, "\\");
+  ASSERT_TRUE(Import(Renamed(exported, "\"QmFileTests\"", "\"QmFileTarget\"")));
+  EXPECT_EQ(Renamed(exported, "\"QmFileTests\"", "\"QmFileTarget\""), Export(kTarget, "\\"));
+  for (int k = 0; k < kKeys; ++k) {
+    std::string key = std::string(kTarget) + "\\K" + std::to_string(100 + k);
+    ASSERT_EQ(names, ValueNames(key)) << key;
+  }
+  EXPECT_TRUE(RegistryKeyExists(std::string(kTarget) + "\\K100\\Leaf"));
+
+  std::string twice;
+  for (int k = 0; k < 200; ++k) {
+    std::string name = "Twice" + std::to_string(k);
+    twice += "<Key Name=\"" + name + "\"><Value Name=\"x\" Content=\"first\"/></Key>"
+             "<Key Name=\"" + ToLowerAscii(name) + "\\\"><Value Name=\"x\" Content=\"second\"/></Key>";
+  }
+  ASSERT_TRUE(Import(Document("<Key Name=\"HKEY_CURRENT_USER\"><Key Name=\"Software\">"
+                              "<Key Name=\"QmFileTarget\">" + twice + "</Key></Key></Key>")));
+  for (int k = 0; k < 200; ++k)
+    EXPECT_EQ(std::string("second\0", 7),
+              GetValue(std::string(kTarget) + "\\Twice" + std::to_string(k), "x").second);
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
 // An import opens each key below the one already open; names that are no
 // single level (empty, or with backslashes) are still taken as a path from
 // the root, the way they always were.
@@ -482,12 +541,6 @@ std::string RegExport(const std::string& key, const std::string& file) {
   for (char c : raw) {
     if (c != '\0') text += c;  // the file is UTF-16; our names are ASCII
   }
-  return text;
-}
-
-std::string Renamed(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
-    text.replace(at, from.size(), to);
   return text;
 }
 
