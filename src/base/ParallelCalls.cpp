@@ -70,6 +70,7 @@ void CParallelCalls::TakeWork() {
 
 void CParallelCalls::Run(std::size_t count, const std::function<void(std::size_t)>& work) {
   if (count == 0) return;
+  CLockScope turn(m_turn);
   if (count > 1 && !m_started) StartThreads();
   std::size_t helpers = count > 1 ? std::min(m_threads.size(), count - 1) : 0;
   {
@@ -91,4 +92,10 @@ void CParallelCalls::Run(std::size_t count, const std::function<void(std::size_t
     m_failure = nullptr;
   }
   if (failure) std::rethrow_exception(failure);
+}
+
+CParallelCalls& RegistryCalls() {
+  // Never destroyed: its threads wait on to the end of the process.
+  static CParallelCalls* calls = new CParallelCalls(kRegistryCallsInFlight);
+  return *calls;
 }

@@ -31,7 +31,8 @@ class CParallelCalls {
   // for different indexes may run at the same time in any order. The first
   // exception a call throws is thrown again here; the other calls still
   // run. Without threads (CreateThread failing) the calls run in order on
-  // the calling thread.
+  // the calling thread. Runs from several threads take turns; a call must
+  // not start a run of its own group.
   void Run(std::size_t count, const std::function<void(std::size_t)>& work);
 
  private:
@@ -45,6 +46,7 @@ class CParallelCalls {
   bool m_started = false;
   std::vector<CHandle> m_threads;
   CHandle m_go, m_finished;
+  CCriticalSection m_turn;  // held for a whole run
   CCriticalSection m_lock;
   // Under the lock:
   const std::function<void(std::size_t)>* m_work = nullptr;
@@ -53,3 +55,8 @@ class CParallelCalls {
   std::exception_ptr m_failure;
   bool m_quit = false;
 };
+
+// The group the registry's readers and writers share, made on first use and
+// kept until the process ends: starting threads for every key exported would
+// cost more than the calls they save.
+CParallelCalls& RegistryCalls();

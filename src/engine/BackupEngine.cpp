@@ -1,6 +1,7 @@
 #include "engine/Engine.h"
 
 #include <cstdint>
+#include <optional>
 
 #include "base/Flags.h"
 #include "base/Interaction.h"
@@ -70,6 +71,8 @@ class CBackupRun {
   bool m_writeRestoreSettings;
   CRunProgress m_progress;
   std::string m_entryPath;
+  // Looked up for the first registry item, kept for the others.
+  std::optional<CPlaceholderFolders> m_folders;
 };
 
 bool CBackupRun::Run() {
@@ -196,7 +199,8 @@ bool CBackupRun::BackupRegistryItem(const std::string& path, XmlWriter& registry
     selector = key.substr(slash + 1);
     key.erase(slash == std::string::npos ? 0 : slash);
   }
-  if (ExportRegistryKey(registryFile, key, selector)) return true;
+  if (!m_folders) m_folders.emplace();
+  if (ExportRegistryKey(registryFile, key, selector, &*m_folders)) return true;
   m_callback.LogItemError(kSaveRegistry + key + "[" + selector + "]");
   return false;
 }

@@ -193,11 +193,13 @@ class CKeyFileText {
 // What the export needs for each value: the folders of the placeholders,
 // and what the import will do to a Content on this computer.
 struct ExportContext {
-  ExportContext() = default;
+  explicit ExportContext(const CPlaceholderFolders* given)
+      : folders(given != nullptr ? *given : own.emplace()) {}
   ExportContext(const ExportContext&) = delete;
   ExportContext& operator=(const ExportContext&) = delete;
 
-  CPlaceholderFolders folders;
+  std::optional<CPlaceholderFolders> own;
+  const CPlaceholderFolders& folders;
   UnfoldPlaceholders unfold = [this](const std::string& text) { return folders.Unfold(text); };
 };
 
@@ -243,7 +245,7 @@ void WriteValues(CKeyFileText& text, const CKeyValues& values, const std::string
 class CTreeExport {
  public:
   CTreeExport(CKeyFileText& text, const ExportContext& context)
-      : m_text(text), m_context(context), m_calls(kRegistryCallsInFlight) {}
+      : m_text(text), m_context(context) {}
 
   // The key and, for the selector "\\", everything below it; the top key
   // (no name) has no tag of its own. False when a key's sizes can't be told.
@@ -253,6 +255,10 @@ class CTreeExport {
   void Flush();
 
  private:
+  bool Walk(const std::string& name, const std::shared_ptr<CRegKey>& key, const KeySizes& sizes,
+            const std::string& selector);
+  bool WalkSubkeys(HKEY key, DWORD count);
+
   struct Item {
     enum Kind { kStart, kEmpty, kEnd } kind;
     std::string name;
@@ -279,19 +285,23 @@ class CTreeExport {
 
   CKeyFileText& m_text;
   const ExportContext& m_context;
-  CParallelCalls m_calls;
   std::vector<Item> m_items;
   DWORD m_pendingValues = 0;
 };
 
 bool CTreeExport::Walk(const std::string& name, const std::shared_ptr<CRegKey>& key,
                        const std::string& selector) {
+  KeySizes sizes;
+  if (!QueryKeySizes(key->Get(), sizes)) return false;
+  return Walk(name, key, sizes, selector);
+}
+
+bool CTreeExport::Walk(const std::string& name, const std::shared_ptr<CRegKey>& key,
+                       const KeySizes& sizes, const std::string& selector) {
   Item item;
-  if (!QueryKeySizes(key->Get(), item.sizes)) return false;
-  bool hasContent = item.sizes.subkeys > 0 || item.sizes.values > 0;
-  DWORD subkeys = item.sizes.subkeys;
+  item.sizes = sizes;
   item.name = name;
-  if (!name.empty() && !hasContent) {
+  if (!name.empty() && sizes.subkeys == 0 && sizes.values == 0) {
     item.kind = Item::kEmpty;
     Add(std::move(item));
     return true;
@@ -301,29 +311,60 @@ bool CTreeExport::Walk(const std::string& name, const std::shared_ptr<CRegKey>& 
   item.selector = &selector;
   Add(std::move(item));
 
-  if (selector == "\\") {
-    static const std::string kAll = "\\";
-    // Key names are at most 255 characters. The count saves a leaf key the
-    // question that would only say there is nothing more.
-    char subkeyName[256];
-    for (DWORD index = 0; index < subkeys; ++index) {
-      DWORD length = sizeof subkeyName;
-      FILETIME written;
-      if (RegEnumKeyExA(key->Get(), index, subkeyName, &length, NULL, NULL, NULL, &written) !=
-          ERROR_SUCCESS)
-        break;
-      if (length == 0) continue;
-      std::string child(subkeyName, length);
-      auto subkey = std::make_shared<CRegKey>();
-      if (subkey->Open(key->Get(), child, KEY_READ) != ERROR_SUCCESS) continue;
-      if (!Walk(child, subkey, kAll)) return false;
-    }
-  }
+  if (selector == "\\" && !WalkSubkeys(key->Get(), sizes.subkeys)) return false;
 
   if (!name.empty()) {
     Item end;
     end.kind = Item::kEnd;
     Add(std::move(end));
+  }
+  return true;
+}
+
+// The names come one call after the other; the subkeys are opened and asked
+// for their sizes a stretch at a time, several at once.
+bool CTreeExport::WalkSubkeys(HKEY key, DWORD count) {
+  static const std::string kAll = "\\";
+  const size_t kStretch = 64;
+  struct Subkey {
+    std::string name;
+    std::shared_ptr<CRegKey> key;
+    KeySizes sizes;
+    bool opened = false, sized = false;
+  };
+  // Key names are at most 255 characters. The count saves a leaf key the
+  // question that would only say there is nothing more.
+  char subkeyName[256];
+  DWORD index = 0;
+  bool more = true;
+  while (more && index < count) {
+    std::vector<Subkey> stretch;
+    while (stretch.size() < kStretch && index < count) {
+      DWORD length = sizeof subkeyName;
+      FILETIME written;
+      if (RegEnumKeyExA(key, index++, subkeyName, &length, NULL, NULL, NULL, &written) !=
+          ERROR_SUCCESS) {
+        more = false;
+        break;
+      }
+      if (length == 0) continue;
+      stretch.emplace_back();
+      stretch.back().name.assign(subkeyName, length);
+    }
+    RegistryCalls().Run(stretch.size(), [&](size_t i) {
+      Subkey& subkey = stretch[i];
+      auto opened = std::make_shared<CRegKey>();
+      subkey.opened = opened->Open(key, subkey.name, KEY_READ) == ERROR_SUCCESS;
+      if (!subkey.opened) return;
+      subkey.sized = QueryKeySizes(opened->Get(), subkey.sizes);
+      subkey.key = std::move(opened);
+    });
+    for (Subkey& subkey : stretch) {
+      if (!subkey.opened) continue;
+      if (!subkey.sized) return false;
+      if (!Walk(subkey.name, subkey.key, subkey.sizes, kAll)) return false;
+      subkey.key.reset();
+    }
   }
   return true;
 }
@@ -343,7 +384,7 @@ void CTreeExport::ReadValues() {
     for (DWORD begin = 0; begin < count; begin += kStretchValues)
       stretches.push_back({i, begin, std::min(count, begin + kStretchValues), CKeyValues()});
   }
-  m_calls.Run(stretches.size(), [&](size_t i) {
+  RegistryCalls().Run(stretches.size(), [&](size_t i) {
     Stretch& stretch = stretches[i];
     const Item& item = m_items[stretch.item];
     stretch.values.ReadRange(item.key->Get(), item.sizes, stretch.begin, stretch.end);
@@ -509,7 +550,6 @@ std::string KeyIdentity(const std::string& name) {
 // registry refuses is reported once its batch is written.
 class CPendingValues {
  public:
-  CPendingValues() : m_calls(kRegistryCallsInFlight) {}
 
   void Add(const std::shared_ptr<CRegKey>& key, const std::string& identity,
            const ImportValueEntry& value, const CPlaceholderFolders& folders);
@@ -527,7 +567,6 @@ class CPendingValues {
   static const size_t kBatchValues = 4096;
   static const size_t kBatchBytes = 8 * 1024 * 1024;
 
-  CParallelCalls m_calls;
   std::vector<Pending> m_values;
   // The indexes of the values of each key, in the order of the file.
   std::vector<std::vector<size_t>> m_keys;
@@ -553,7 +592,7 @@ void CPendingValues::Add(const std::shared_ptr<CRegKey>& key, const std::string&
 }
 
 void CPendingValues::Write() {
-  m_calls.Run(m_keys.size(), [this](size_t k) {
+  RegistryCalls().Run(m_keys.size(), [this](size_t k) {
     for (size_t i : m_keys[k]) {
       Pending& value = m_values[i];
       value.failed = value.key == nullptr || value.key->Get() == NULL ||
@@ -594,7 +633,8 @@ void CollectValueAttribute(ImportValueEntry& value, const std::string& name,
 
 }  // namespace
 
-bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std::string& selector) {
+bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std::string& selector,
+                       const CPlaceholderFolders* folders) {
   if (keyPath.empty()) return false;
   size_t slash = keyPath.find('\\');
   std::string rootName = keyPath.substr(0, slash);
@@ -612,7 +652,7 @@ bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std:
   }
   CKeyFileText text(writer);
   for (const std::string& component : components) text.StartKey(component);
-  ExportContext context;
+  ExportContext context(folders);
   CTreeExport tree(text, context);
   bool written = tree.Walk(std::string(), std::make_shared<CRegKey>(std::move(key)), selector);
   tree.Flush();

@@ -4,12 +4,16 @@
 
 #include <string>
 
+class CPlaceholderFolders;
 class XmlWriter;
 
 // Writes the key into the writer: "\" the whole key with all subkeys, "*"
 // its values only, any other text only the value of that name. False when
-// the key can't be opened or read; nothing is shown to the user.
-bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std::string& selector);
+// the key can't be opened or read; nothing is shown to the user. A caller
+// that exports many keys passes the placeholders' folders it looked up
+// once; without them the export looks them up itself.
+bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std::string& selector,
+                       const CPlaceholderFolders* folders = nullptr);
 
 // Writes the keys and values of a registry key file into the registry.
 // False when the file can't be opened, is damaged (what stands before the
