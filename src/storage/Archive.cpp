@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -440,6 +441,34 @@ bool ArchiveReader::UnpackFile(const std::string& name, const std::string& targe
   return UnpackCurrent(target.substr(0, slash + 1), false, target.substr(slash + 1));
 }
 
+// Most entries of a restore are new files. Making a file, filling it and
+// closing it cost several round trips to the system each, so new files are
+// shared out to a few threads, a batch at a time, while this thread walks
+// the archive, makes the folders and shows the progress. A file that can't
+// be made new (it exists, or its folder is gone) comes back and takes the
+// way of every other entry, questions included, in the archive's order.
+struct ArchiveReader::NewFile {
+  std::size_t index = 0;  // the entry's place in the archive
+  std::string name;   // below the target folder
+  std::string target;
+  enum class Outcome { kUnpacked, kNotMade, kFailed } outcome = Outcome::kFailed;
+  std::string error;
+};
+
+struct ArchiveReader::Unpacker {
+  CZipReader zip;
+  std::vector<unsigned char> block;
+};
+
+namespace {
+
+// How many (or how many bytes) one batch holds: enough to keep the threads
+// busy, few enough that a failure ends the restore soon after it.
+const std::size_t kBatchFiles = 32;
+const std::uint64_t kBatchBytes = 32u << 20;
+
+}  // namespace
+
 bool ArchiveReader::UnpackFolder(const std::string& prefix, const std::string& targetFolder) {
   m_errorText.clear();
   if (!m_zip.IsOpen() || !m_zip.GoToFirstEntry()) return false;
@@ -454,16 +483,134 @@ bool ArchiveReader::UnpackFolder(const std::string& prefix, const std::string& t
     }
     ArchiveReader& m_reader;
   } memory(*this);
+  std::vector<NewFile> batch;
+  std::uint64_t batchBytes = 0;
   // Unpacking an entry leaves it the current one, so the walk goes on from it.
   do {
     const ZipEntryInfo* entry = m_zip.GetCurrentEntry();
     if (entry == nullptr) return false;
     std::string name = WithBackslashes(entry->name);
-    if (name.size() > wanted.size() && name.compare(0, wanted.size(), wanted) == 0 &&
-        !UnpackCurrent(targetFolder, false, name.substr(wanted.size())))
+    if (name.size() <= wanted.size() || name.compare(0, wanted.size(), wanted) != 0) continue;
+    std::string relative = name.substr(wanted.size()), target;
+    std::size_t index = m_zip.GetCurrentIndex();
+    if (PlanNewFile(*entry, targetFolder, relative, target)) {
+      NewFile file;
+      file.index = index;
+      file.name = relative;
+      file.target = target;
+      batch.push_back(std::move(file));
+      batchBytes += entry->uncompressedSize;
+      if (batch.size() < kBatchFiles && batchBytes < kBatchBytes) continue;
+      if (!UnpackNewFiles(batch, targetFolder)) return false;
+      batchBytes = 0;
+      m_zip.GoToEntry(index);
+      continue;
+    }
+    // What this entry found wrong is told once the files before it are done.
+    std::string error = m_errorText;
+    if (!UnpackNewFiles(batch, targetFolder)) return false;
+    batchBytes = 0;
+    m_zip.GoToEntry(index);
+    if (!error.empty()) {
+      m_errorText = error;
       return false;
+    }
+    if (!UnpackCurrent(targetFolder, false, relative)) return false;
   } while (m_zip.GoToNextEntry());
+  return UnpackNewFiles(batch, targetFolder);
+}
+
+// A plain file (no folder, no password) goes to the threads once its folder
+// is there. False with an error text when the entry can't be unpacked at
+// all; false without one for the entries this thread unpacks itself.
+bool ArchiveReader::PlanNewFile(const ZipEntryInfo& entry, const std::string& targetFolder,
+                                const std::string& targetName, std::string& target) {
+  m_errorText.clear();
+  if (entry.IsFolder() || entry.IsEncrypted()) return false;
+  CDiskObject disk(false, m_run);
+  if (!EntryTarget(entry, targetFolder, false, targetName, disk, target)) return false;
+  while (!target.empty() && target.back() == '\\') target.pop_back();
+  std::string parent = FolderPart(target);
+  if (!parent.empty() && !MakeFolderTree(parent, disk)) return false;
+  ShowProgress(m_run, target);
   return true;
+}
+
+// Empties the batch: its files are made and filled by the threads, then
+// looked at in the archive's order. The first that failed ends the walk
+// with its error; one that couldn't be made new is unpacked here.
+bool ArchiveReader::UnpackNewFiles(std::vector<NewFile>& files, const std::string& targetFolder) {
+  if (files.empty()) return true;
+  // One thread per processor, and two on one: a file costs waiting as well
+  // as inflating. Under Wine on two processors, two threads unpack a tree of
+  // small files in 0.6 of the time of one, and four take longer than one.
+  if (!m_calls) {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    m_calls.reset(new CParallelCalls(
+        std::max<unsigned>(2, std::min<unsigned>(system.dwNumberOfProcessors, 8))));
+  }
+  m_calls->Run(files.size(), [&](std::size_t i) { UnpackNewFile(files[i]); });
+  bool ok = true;
+  for (NewFile& file : files) {
+    if (file.outcome == NewFile::Outcome::kUnpacked) continue;
+    if (file.outcome == NewFile::Outcome::kFailed || StopRequested()) {
+      m_errorText = file.error;
+      ok = false;
+      break;
+    }
+    if (!m_zip.GoToEntry(file.index) || !UnpackCurrent(targetFolder, false, file.name)) {
+      ok = false;
+      break;
+    }
+  }
+  files.clear();
+  return ok;
+}
+
+// On one of the threads: the file is made only if it is new; an entry that
+// can't be read leaves nothing behind.
+void ArchiveReader::UnpackNewFile(NewFile& file) {
+  CHandle output(CreateFileA(file.target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL));
+  if (!output.Valid()) {
+    file.outcome = NewFile::Outcome::kNotMade;
+    return;
+  }
+  Unpacker* unpacker = nullptr;
+  {
+    CLockScope hold(m_unpackersLock);
+    if (!m_idleUnpackers.empty()) {
+      unpacker = m_idleUnpackers.back();
+      m_idleUnpackers.pop_back();
+    } else {
+      m_unpackers.emplace_back(new Unpacker);
+      unpacker = m_unpackers.back().get();
+    }
+  }
+  CZipReader& zip = unpacker->zip;
+  bool complete = (zip.IsOpen() || zip.OpenBeside(m_zip)) && zip.GoToEntry(file.index) &&
+                  zip.OpenEntry();
+  const ZipEntryInfo* entry = zip.GetCurrentEntry();
+  if (!complete) {
+    file.error = zip.GetErrorText();
+  } else {
+    complete = CopyEntryData(zip, output.Get(), file.target, unpacker->block, file.error) &&
+               !StopRequested();
+  }
+  FILETIME universal;
+  if (complete && EntryFileTime(*entry, universal))
+    SetFileTime(output.Get(), &universal, NULL, &universal);
+  output.Reset();
+  if (complete) {
+    ApplyStoredAttributes(*entry, file.target);
+    MarkDesktopIni(file.target);
+    file.outcome = NewFile::Outcome::kUnpacked;
+  } else {
+    DeleteFileA(file.target.c_str());
+  }
+  CLockScope hold(m_unpackersLock);
+  m_idleUnpackers.push_back(unpacker);
 }
 
 bool ArchiveReader::MakeFolderTree(const std::string& folder, CDiskObject& disk, bool* remembered) {
@@ -645,13 +792,20 @@ bool ArchiveReader::OpenCurrentEntry(const ZipEntryInfo& entry) {
 }
 
 bool ArchiveReader::CopyEntryTo(HANDLE output, const std::string& target) {
-  std::vector<unsigned char>& buffer = m_block;
+  return CopyEntryData(m_zip, output, target, m_block, m_errorText);
+}
+
+// The open entry's data into the file, a block at a time, and the entry
+// closed (which checks its CRC). False with the reason in `error`, or
+// without one when the run stopped.
+bool ArchiveReader::CopyEntryData(CZipReader& zip, HANDLE output, const std::string& target,
+                                  std::vector<unsigned char>& buffer, std::string& error) {
   buffer.resize(kUnpackBlock);
   bool ok = true;
   for (;;) {
-    long got = m_zip.ReadEntry(buffer.data(), buffer.size());
+    long got = zip.ReadEntry(buffer.data(), buffer.size());
     if (got < 0) {
-      m_errorText = m_zip.GetErrorText();
+      error = zip.GetErrorText();
       ok = false;
       break;
     }
@@ -659,8 +813,8 @@ bool ArchiveReader::CopyEntryTo(HANDLE output, const std::string& target) {
     DWORD put = 0;
     if (!WriteFile(output, buffer.data(), static_cast<DWORD>(got), &put, NULL) ||
         put != static_cast<DWORD>(got)) {
-      DWORD error = GetLastError();
-      m_errorText = SystemMessage(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL) + " " + target;
+      DWORD code = GetLastError();
+      error = SystemMessage(code != ERROR_SUCCESS ? code : ERROR_DISK_FULL) + " " + target;
       ok = false;
       break;
     }
@@ -669,8 +823,8 @@ bool ArchiveReader::CopyEntryTo(HANDLE output, const std::string& target) {
       break;
     }
   }
-  if (!m_zip.CloseEntry() && ok) {
-    m_errorText = m_zip.GetErrorText();
+  if (!zip.CloseEntry() && ok) {
+    error = zip.GetErrorText();
     ok = false;
   }
   return ok;

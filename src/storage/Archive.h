@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "base/Interaction.h"
+#include "base/Lock.h"
+#include "base/ParallelCalls.h"
 #include "storage/DiskObject.h"
 #include "storage/PackPipeline.h"
 #include "storage/Zip.h"
@@ -158,6 +160,8 @@ class ArchiveReader {
   std::optional<TargetState> TargetFailed(const std::string& path, DWORD error);
   bool OpenCurrentEntry(const ZipEntryInfo& entry);
   bool CopyEntryTo(HANDLE output, const std::string& target);
+  bool CopyEntryData(CZipReader& zip, HANDLE output, const std::string& target,
+                     std::vector<unsigned char>& buffer, std::string& error);
   bool UnpackToNewFile(const ZipEntryInfo& entry, const std::string& target, CHandle& output);
   bool UnpackOverExisting(const ZipEntryInfo& entry, const std::string& target,
                           const std::string& parent, TargetState state);
@@ -167,6 +171,16 @@ class ArchiveReader {
   // CreateFolderTree, skipped for folders this unpack made or found before;
   // `remembered` says whether it was skipped.
   bool MakeFolderTree(const std::string& folder, CDiskObject& disk, bool* remembered = nullptr);
+
+  // A file UnpackFolder hands to the threads that make new files.
+  struct NewFile;
+  // A reader of the archive and a block, for one thread at a time.
+  struct Unpacker;
+  // Whether the current entry may go to those threads, and where to.
+  bool PlanNewFile(const ZipEntryInfo& entry, const std::string& targetFolder,
+                   const std::string& targetName, std::string& target);
+  bool UnpackNewFiles(std::vector<NewFile>& files, const std::string& targetFolder);
+  void UnpackNewFile(NewFile& file);
 
   CZipReader m_zip;
   std::string m_defaultFolder;  // ends with "\"
@@ -180,6 +194,11 @@ class ArchiveReader {
   bool m_rememberFolders = false;
   std::set<std::string> m_madeFolders;
   std::vector<unsigned char> m_block;  // one block of entry data
+  // Made by the first UnpackFolder with files to share out.
+  std::unique_ptr<CParallelCalls> m_calls;
+  CCriticalSection m_unpackersLock;
+  std::vector<std::unique_ptr<Unpacker>> m_unpackers;
+  std::vector<Unpacker*> m_idleUnpackers;
   CStopRequest m_ownStop;
   CStopRequest* m_stop = &m_ownStop;
 };

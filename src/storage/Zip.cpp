@@ -789,8 +789,36 @@ bool CZipReader::Open(const std::string& path) {
     return Fail(error);
   }
   m_directoryOffset = directory.offset;
-  m_entries = std::move(directory.entries);
+  m_entries = std::make_shared<const std::vector<ZipEntryInfo>>(std::move(directory.entries));
+  m_path = path;
   m_current = 0;
+  return true;
+}
+
+bool CZipReader::OpenBeside(const CZipReader& other) {
+  Close();
+  m_error.clear();
+  if (!other.m_file) return Fail("No archive is open.");
+  m_file = std::fopen(other.m_path.c_str(), "rb");
+  if (!m_file) return Fail("The archive could not be opened: " + other.m_path);
+  m_path = other.m_path;
+  m_directoryOffset = other.m_directoryOffset;
+  m_entries = other.m_entries;
+  m_current = 0;
+  return true;
+}
+
+const std::vector<ZipEntryInfo>& CZipReader::Entries() const {
+  static const std::vector<ZipEntryInfo> kNone;
+  return m_entries ? *m_entries : kNone;
+}
+
+bool CZipReader::GoToEntry(std::size_t index) {
+  if (m_read) CloseEntry();
+  m_error.clear();
+  if (!m_file) return Fail("No archive is open.");
+  if (index >= Entries().size()) return Fail("There are no more entries.");
+  m_current = index;
   return true;
 }
 
@@ -798,7 +826,8 @@ void CZipReader::Close() {
   if (m_read) CloseEntry();
   if (m_file) std::fclose(m_file);
   m_file = nullptr;
-  m_entries.clear();
+  m_entries.reset();
+  m_path.clear();
   m_current = 0;
   m_decompressor.reset();
 }
@@ -807,7 +836,7 @@ bool CZipReader::GoToFirstEntry() {
   if (m_read) CloseEntry();
   m_error.clear();
   if (!m_file) return Fail("No archive is open.");
-  if (m_entries.empty()) return Fail("The archive has no entries.");
+  if (Entries().empty()) return Fail("The archive has no entries.");
   m_current = 0;
   return true;
 }
@@ -816,8 +845,8 @@ bool CZipReader::GoToNextEntry() {
   if (m_read) CloseEntry();
   m_error.clear();
   if (!m_file) return Fail("No archive is open.");
-  if (m_current + 1 >= m_entries.size()) {
-    m_current = m_entries.size();
+  if (m_current + 1 >= Entries().size()) {
+    m_current = Entries().size();
     return Fail("There are no more entries.");
   }
   ++m_current;
@@ -828,8 +857,9 @@ bool CZipReader::LocateEntry(const std::string& name, bool caseSensitive) {
   if (m_read) CloseEntry();
   m_error.clear();
   if (!m_file) return Fail("No archive is open.");
-  for (std::size_t i = 0; i < m_entries.size(); ++i) {
-    if (SameName(m_entries[i].name, name, caseSensitive)) {
+  const std::vector<ZipEntryInfo>& entries = Entries();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (SameName(entries[i].name, name, caseSensitive)) {
       m_current = i;
       return true;
     }
@@ -838,7 +868,7 @@ bool CZipReader::LocateEntry(const std::string& name, bool caseSensitive) {
 }
 
 const ZipEntryInfo* CZipReader::GetCurrentEntry() const {
-  return m_file && m_current < m_entries.size() ? &m_entries[m_current] : nullptr;
+  return m_file && m_current < Entries().size() ? &Entries()[m_current] : nullptr;
 }
 
 bool CZipReader::OpenEntry(const char* password) {

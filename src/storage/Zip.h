@@ -160,11 +160,18 @@ class CZipReader {
 
   // Reads the central directory; the first entry becomes the current one.
   bool Open(const std::string& path);
+  // Opens the archive that `other` has open a second time, for reading its
+  // entries beside it (on another thread); the list of entries is shared,
+  // not read again.
+  bool OpenBeside(const CZipReader& other);
   void Close();
   bool IsOpen() const { return m_file != nullptr; }
 
-  std::size_t GetEntryCount() const { return m_entries.size(); }
+  std::size_t GetEntryCount() const { return Entries().size(); }
   bool GoToFirstEntry();
+  // Makes the entry at that place in the list the current one.
+  bool GoToEntry(std::size_t index);
+  std::size_t GetCurrentIndex() const { return m_current; }
   // False at the end of the list (or when no entry is current).
   bool GoToNextEntry();
   // Makes the entry of that name the current one. Without case sensitivity
@@ -198,9 +205,13 @@ class CZipReader {
   long FinishRead();
   bool FillInput();
 
+  const std::vector<ZipEntryInfo>& Entries() const;
+
   std::FILE* m_file = nullptr;
+  std::string m_path;
   std::uint64_t m_directoryOffset = 0;  // entry data must end before it
-  std::vector<ZipEntryInfo> m_entries;
+  // Never changed once read: readers opened beside this one share it.
+  std::shared_ptr<const std::vector<ZipEntryInfo>> m_entries;
   std::size_t m_current = 0;
   std::unique_ptr<ReadState> m_read;
   std::unique_ptr<Decompressor> m_decompressor;  // kept from entry to entry

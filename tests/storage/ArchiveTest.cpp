@@ -578,6 +578,54 @@ TEST_F(ArchiveParallelPacking, AnEntryGivenUpHalfwayIsLeftOut) {
 
 // ---------------------------------------------------------------- size limit
 
+using ArchiveParallelUnpacking = ArchiveTestBase;
+
+// New files are made by several threads a batch at a time. An existing one
+// among them still gets its question, and a damaged entry ends the unpack
+// in the archive's order: what comes before it is whole, it leaves nothing
+// behind, whatever else its batch made is whole too, and no later batch
+// starts.
+TEST_F(ArchiveParallelUnpacking, ExistingFilesAskAndADamagedEntryEndsTheWalk) {
+  const int kFiles = 100, kDamaged = 40, kExisting = 5;
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 0; i < kFiles; ++i)
+    entries.push_back({"E\\f" + std::to_string(i) + ".bin", MixedData(3000 + 17 * i, i)});
+  std::string archive = temp.Path() + "restore.zip";
+  WriteRawArchive(archive, entries);
+  std::string bytes = ReadWholeFile(archive);
+  size_t local = bytes.find(entries[kDamaged].first);
+  ASSERT_NE(std::string::npos, local);
+  bytes[local + entries[kDamaged].first.size() + 10] ^= 0x55;
+  WriteWholeFile(archive, bytes);
+
+  std::string target = temp.Path() + "out\\";
+  ASSERT_TRUE(CreateDirectoryA(target.c_str(), NULL));
+  WriteWholeFile(target + "f" + std::to_string(kExisting) + ".bin", "old");
+  ArchiveReader reader(archive, false, NULL);
+  OverwriteScript script;
+  script.answers = {OverwriteNo};
+  reader.SetRunCallback(&script);
+  EXPECT_FALSE(reader.UnpackFolder("E\\", target));
+  EXPECT_FALSE(reader.GetErrorText().empty());
+  EXPECT_EQ(1u, script.asked.size());
+  int made = 0;
+  for (int i = 0; i < kFiles; ++i) {
+    std::string path = target + "f" + std::to_string(i) + ".bin";
+    bool there = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    made += there ? 1 : 0;
+    if (i == kExisting) {
+      EXPECT_EQ("old", ReadWholeFile(path));
+    } else if (i == kDamaged) {
+      EXPECT_FALSE(there);
+    } else if (i < kDamaged) {
+      EXPECT_TRUE(there && ReadWholeFile(path) == entries[i].second) << path;
+    } else if (there) {
+      EXPECT_TRUE(ReadWholeFile(path) == entries[i].second) << path;
+    }
+  }
+  EXPECT_LT(made, kFiles - 30);
+}
+
 TEST(ArchiveSizeLimit, ExactlyTwoGigabytesPassesOneMoreByteFails) {
   EXPECT_FALSE(ExceedsArchiveLimit(2147483648ULL));
   EXPECT_TRUE(ExceedsArchiveLimit(2147483649ULL));
