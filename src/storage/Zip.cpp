@@ -680,7 +680,45 @@ bool CZipWriter::Close() {
 
 struct CDeflatePiece::State {
   CDeflateStream deflater;
+  CDeflateStream probe;
+  std::vector<unsigned char> probeOut;
 };
+
+namespace {
+
+// Data that deflate can't shrink (already compressed or random) costs it
+// three times as long per byte as text, and ends up in stored blocks all
+// the same. A piece whose samples a quick deflate can't shrink by 3 % is
+// stored at once: still one deflate stream, of nearly the size the level
+// would have made.
+const std::size_t kProbeSample = 8192;
+const std::size_t kProbeFrom = 3 * kProbeSample;
+
+bool SampleShrinks(CDeflateStream& probe, std::vector<unsigned char>& out,
+                   const unsigned char* data, std::size_t size) {
+  if (!probe.Start(1)) return true;
+  z_stream& stream = probe.Stream();
+  out.resize(deflateBound(&stream, static_cast<uLong>(size)) + 16);
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) return true;
+  return stream.total_out < size - size * 3 / 100;
+}
+
+// Whether the piece is worth deflating: a sample at its start, middle or
+// end shrinks.
+bool WorthDeflating(CDeflateStream& probe, std::vector<unsigned char>& out,
+                    const unsigned char* data, std::size_t size) {
+  if (size < kProbeFrom) return true;
+  const std::size_t starts[] = {0, size / 2 - kProbeSample / 2, size - kProbeSample};
+  for (std::size_t start : starts)
+    if (SampleShrinks(probe, out, data + start, kProbeSample)) return true;
+  return false;
+}
+
+}  // namespace
 
 CDeflatePiece::CDeflatePiece() = default;
 CDeflatePiece::~CDeflatePiece() = default;
@@ -691,6 +729,7 @@ bool CDeflatePiece::Compress(int level, const unsigned char* history, std::size_
   out.clear();
   if (size > (1u << 30) || level < -1 || level > 9) return false;
   if (!m_state) m_state.reset(new State);
+  if (level != 0 && !WorthDeflating(m_state->probe, m_state->probeOut, data, size)) level = 0;
   if (!m_state->deflater.Start(level)) return false;
   z_stream& stream = m_state->deflater.Stream();
   if (historySize > kHistorySize) {

@@ -548,6 +548,51 @@ TEST_F(ZipTest, PiecesDeflatedApartReadBackAsOneEntry) {
   }
 }
 
+// Pieces deflate can't shrink are stored; a piece that only starts like
+// that is still deflated; and an entry whose pieces switch between the two
+// is one stream that reads back whole.
+TEST_F(ZipTest, IncompressiblePiecesAreStoredAndTheRestDeflated) {
+  std::mt19937 random(7);
+  std::string noise(100000, '\0');
+  for (char& c : noise) c = static_cast<char>(random());
+  std::string text;
+  while (text.size() < noise.size()) text += "quill mark backup " + std::to_string(text.size());
+  text.resize(noise.size());
+  const std::string pieces[] = {noise, noise.substr(0, 40000) + text.substr(40000), text, noise};
+  std::string data;
+  for (const std::string& piece : pieces) data += piece;
+
+  std::string path = PathOf("switching.zip");
+  CZipWriter writer;
+  ASSERT_TRUE(writer.Create(path));
+  ZipNewEntry entry = NewEntry("switching", data, 6);
+  entry.deflatedByCaller = true;
+  ASSERT_TRUE(writer.OpenEntry(entry));
+  CDeflatePiece deflater;
+  std::vector<unsigned char> out;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < std::size(pieces); ++i) {
+    std::size_t size = pieces[i].size();
+    std::uint32_t crc = 0;
+    ASSERT_TRUE(deflater.Compress(6, bytes, at, bytes + at, size, i + 1 == std::size(pieces), out, crc));
+    if (pieces[i] == noise) {
+      EXPECT_LE(out.size(), size + size / 1000 + 16) << i;
+    } else {
+      EXPECT_LT(out.size(), size * 7 / 10) << i;
+    }
+    ASSERT_TRUE(writer.WriteDeflated(out.data(), out.size(), size, crc)) << writer.GetErrorText();
+    at += size;
+  }
+  ASSERT_TRUE(writer.CloseEntry()) << writer.GetErrorText();
+  ASSERT_TRUE(writer.Close());
+  CZipReader reader;
+  ASSERT_TRUE(reader.Open(path)) << reader.GetErrorText();
+  std::string back;
+  ASSERT_TRUE(ReadCurrent(reader, back, nullptr)) << reader.GetErrorText();
+  EXPECT_TRUE(back == data);
+}
+
 // A whole entry in one piece needs no patching afterwards; it is the same
 // stream the writer's own compressor makes, and a piece that disagrees with
 // the CRC an encrypted entry promised is refused before anything is written.
