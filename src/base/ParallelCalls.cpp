@@ -99,3 +99,9 @@ CParallelCalls& RegistryCalls() {
   static CParallelCalls* calls = new CParallelCalls(kRegistryCallsInFlight);
   return *calls;
 }
+
+unsigned FileThreads() {
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  return std::max<unsigned>(2, std::min<unsigned>(system.dwNumberOfProcessors, 8));
+}

@@ -541,15 +541,7 @@ bool ArchiveReader::PlanNewFile(const ZipEntryInfo& entry, const std::string& ta
 // with its error; one that couldn't be made new is unpacked here.
 bool ArchiveReader::UnpackNewFiles(std::vector<NewFile>& files, const std::string& targetFolder) {
   if (files.empty()) return true;
-  // One thread per processor, and two on one: a file costs waiting as well
-  // as inflating. Under Wine on two processors, two threads unpack a tree of
-  // small files in 0.6 of the time of one, and four take longer than one.
-  if (!m_calls) {
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    m_calls.reset(new CParallelCalls(
-        std::max<unsigned>(2, std::min<unsigned>(system.dwNumberOfProcessors, 8))));
-  }
+  if (!m_calls) m_calls.reset(new CParallelCalls(FileThreads()));
   m_calls->Run(files.size(), [&](std::size_t i) { UnpackNewFile(files[i]); });
   bool ok = true;
   for (NewFile& file : files) {

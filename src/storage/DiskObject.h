@@ -8,11 +8,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "base/Interaction.h"
+#include "base/Lock.h"
+#include "base/ParallelCalls.h"
 #include "base/RunCallback.h"
 #include "base/StopRequest.h"
 #include "base/TempFile.h"
@@ -133,6 +136,10 @@ class CDiskObject {
                   const std::string& source, const std::string& target);
   bool PlaceCopy(CopyRoute route, CTempFile& temporary, const std::string& target,
                  DWORD attributes);
+  // Copies the files of a folder's list that go to new targets on the
+  // file threads; `copied` says which did.
+  void CopyToNewFiles(const std::vector<std::string>& sources,
+                      const std::vector<std::string>& targets, std::vector<char>& copied);
   void SetSystemError(DWORD code, const std::string& context);
   void SetInternalError();
   void ShowProgress(const std::string& text) const;
@@ -157,4 +164,9 @@ class CDiskObject {
   std::vector<char> m_block;  // one block of the file being copied
   bool m_createdNew = false;  // the last target opened for writing was made new
   std::vector<CFailedFile> m_failedFiles;
+  // Made by the first folder copy with files to share out, with a block
+  // for each thread at a time.
+  std::unique_ptr<CParallelCalls> m_calls;
+  CCriticalSection m_blocksLock;
+  std::vector<std::vector<char>> m_idleBlocks;
 };

@@ -26,7 +26,9 @@ TEST(ParallelCalls, EachIndexOnceAndOnSeveralThreads) {
       if (std::find(threads.begin(), threads.end(), id) == threads.end()) threads.push_back(id);
     });
     for (std::size_t i = 0; i < count; ++i) EXPECT_EQ(1, seen[i]) << count << " calls, index " << i;
-    if (count == 7) EXPECT_GT(threads.size(), 1u);
+    if (count == 7) {
+      EXPECT_GT(threads.size(), 1u);
+    }
   }
 }
 

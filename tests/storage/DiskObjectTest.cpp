@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <string>
@@ -242,6 +243,45 @@ TEST_F(DiskTest, SourceInUseIsAskedAboutAndReportedAsNotCopied) {
   boxes.QueueBoxAnswer(IDABORT);
   EXPECT_FALSE(disk.CopyFolder(Path("folder"), Path("copy2")));
   EXPECT_TRUE(disk.Cancelled());
+}
+
+// A folder of more files than one batch of the file threads: new targets
+// are copied whole with their attributes, an existing one still gets its
+// question and a locked source its error, each in the list's order.
+TEST_F(DiskTest, LargeFolderCopiesAskWhereTheSmallOnesDo) {
+  const int kFiles = 70, kExisting = 3, kReadOnly = 10, kLocked = 50;
+  std::vector<std::string> names;
+  for (int i = 0; i < kFiles; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "f%02d.txt", i);
+    names.push_back(name);
+    Make(std::string("many\\") + name, std::string(1000 + i, static_cast<char>('a' + i % 26)));
+  }
+  SetFileAttributesA(Path("many\\" + names[kReadOnly]).c_str(), FILE_ATTRIBUTE_READONLY);
+  Make("copy\\" + names[kExisting], "old");
+  CHandle lock = HoldOpen(Path("many\\" + names[kLocked]));
+  question.answers = {OverwriteNo};
+  boxes.QueueBoxAnswer(IDIGNORE);
+  EXPECT_TRUE(disk.CopyFolder(Path("many"), Path("copy")));
+  ASSERT_EQ(1u, question.asked.size());
+  EXPECT_EQ(Path("copy\\" + names[kExisting]), question.asked[0]);
+  ASSERT_EQ(1u, disk.FailedFiles().size());
+  EXPECT_EQ(Path("many\\" + names[kLocked]), disk.FailedFiles()[0].path);
+  for (int i = 0; i < kFiles; ++i) {
+    std::string target = Path("copy\\" + names[i]);
+    if (i == kExisting) {
+      EXPECT_EQ("old", ReadWholeFile(target));
+    } else if (i == kLocked) {
+      EXPECT_FALSE(::FileExists(target));
+    } else {
+      EXPECT_TRUE(ReadWholeFile(target) == std::string(1000 + i, static_cast<char>('a' + i % 26)))
+          << target;
+    }
+  }
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_READONLY),
+            GetFileAttributesA(Path("copy\\" + names[kReadOnly]).c_str()) & FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesA(Path("many\\" + names[kReadOnly]).c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesA(Path("copy\\" + names[kReadOnly]).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // A file that goes away between the listing and its copy (a temporary
