@@ -175,6 +175,14 @@ class CDeflateStream {
     m_level = level;
     return m_ready;
   }
+  // Goes on at another level; what was given so far must have been
+  // flushed (Z_BLOCK) first.
+  bool SetLevel(int level) {
+    if (level == m_level) return true;
+    if (deflateParams(&m_stream, level, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+    m_level = level;
+    return true;
+  }
   z_stream& Stream() { return m_stream; }
 
  private:
@@ -688,11 +696,12 @@ namespace {
 
 // Data that deflate can't shrink (already compressed or random) costs it
 // three times as long per byte as text, and ends up in stored blocks all
-// the same. A piece whose samples a quick deflate can't shrink by 3 % is
-// stored at once: still one deflate stream, of nearly the size the level
-// would have made.
-const std::size_t kProbeSample = 8192;
-const std::size_t kProbeFrom = 3 * kProbeSample;
+// the same. Each stretch of a piece whose samples a quick deflate can't
+// shrink by 3 % is stored at once: still one deflate stream, of nearly the
+// size the level would have made.
+const std::size_t kStretch = 65536;
+const std::size_t kProbeSample = 4096;
+const std::size_t kProbeFrom = 4 * kProbeSample;
 
 bool SampleShrinks(CDeflateStream& probe, std::vector<unsigned char>& out,
                    const unsigned char* data, std::size_t size) {
@@ -707,15 +716,36 @@ bool SampleShrinks(CDeflateStream& probe, std::vector<unsigned char>& out,
   return stream.total_out < size - size * 3 / 100;
 }
 
-// Whether the piece is worth deflating: a sample at its start, middle or
-// end shrinks.
+// Whether a stretch is worth deflating: a sample at its start or its end
+// shrinks. Short ones always are.
 bool WorthDeflating(CDeflateStream& probe, std::vector<unsigned char>& out,
                     const unsigned char* data, std::size_t size) {
   if (size < kProbeFrom) return true;
-  const std::size_t starts[] = {0, size / 2 - kProbeSample / 2, size - kProbeSample};
-  for (std::size_t start : starts)
-    if (SampleShrinks(probe, out, data + start, kProbeSample)) return true;
-  return false;
+  return SampleShrinks(probe, out, data, kProbeSample) ||
+         SampleShrinks(probe, out, data + size - kProbeSample, kProbeSample);
+}
+
+// Deflates the data with that flush into `out` from `produced` on, growing
+// it as needed: the input is all taken, and with a flush all written.
+bool DeflateInto(z_stream& stream, const unsigned char* data, std::size_t size, int flush,
+                 std::vector<unsigned char>& out, std::size_t& produced) {
+  stream.next_in = const_cast<Bytef*>(data);
+  stream.avail_in = static_cast<uInt>(size);
+  for (;;) {
+    if (out.size() - produced < 64) out.resize(out.size() * 2 + 64);
+    stream.next_out = out.data() + produced;
+    stream.avail_out = static_cast<uInt>(out.size() - produced);
+    int result = deflate(&stream, flush);
+    if (result == Z_STREAM_ERROR) return false;
+    produced = out.size() - stream.avail_out;
+    if (flush == Z_FINISH ? result == Z_STREAM_END
+                          : stream.avail_in == 0 && (flush == Z_NO_FLUSH || stream.avail_out > 0))
+      return true;
+    if (stream.avail_out == 0)
+      out.resize(out.size() * 2);
+    else if (result == Z_BUF_ERROR)
+      return false;
+  }
 }
 
 }  // namespace
@@ -729,9 +759,14 @@ bool CDeflatePiece::Compress(int level, const unsigned char* history, std::size_
   out.clear();
   if (size > (1u << 30) || level < -1 || level > 9) return false;
   if (!m_state) m_state.reset(new State);
-  if (level != 0 && !WorthDeflating(m_state->probe, m_state->probeOut, data, size)) level = 0;
-  if (!m_state->deflater.Start(level)) return false;
-  z_stream& stream = m_state->deflater.Stream();
+  State& state = *m_state;
+  auto levelOf = [&](std::size_t at) {
+    std::size_t length = std::min(kStretch, size - at);
+    return level != 0 && WorthDeflating(state.probe, state.probeOut, data + at, length) ? level : 0;
+  };
+  int current = levelOf(0);
+  if (!state.deflater.Start(current)) return false;
+  z_stream& stream = state.deflater.Stream();
   if (historySize > kHistorySize) {
     history += historySize - kHistorySize;
     historySize = kHistorySize;
@@ -742,22 +777,23 @@ bool CDeflatePiece::Compress(int level, const unsigned char* history, std::size_
   crc = UpdateCrc(0, data, size);
   // A sync flush adds an empty stored block to what the bound allows for.
   out.resize(deflateBound(&stream, static_cast<uLong>(size)) + 16);
-  stream.next_in = const_cast<Bytef*>(data);
-  stream.avail_in = static_cast<uInt>(size);
-  const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
   std::size_t produced = 0;
-  for (;;) {
-    stream.next_out = out.data() + produced;
-    stream.avail_out = static_cast<uInt>(out.size() - produced);
-    int result = deflate(&stream, flush);
-    if (result == Z_STREAM_ERROR) return false;
-    produced = out.size() - stream.avail_out;
-    if (last ? result == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0) break;
-    if (stream.avail_out == 0)
-      out.resize(out.size() * 2);
-    else if (result == Z_BUF_ERROR)
-      return false;
+  for (std::size_t at = 0; at < size; at += kStretch) {
+    if (at > 0) {
+      int wanted = levelOf(at);
+      if (wanted != current) {
+        if (!DeflateInto(stream, nullptr, 0, Z_BLOCK, out, produced) ||
+            !state.deflater.SetLevel(wanted))
+          return false;
+        produced = out.size() - stream.avail_out;  // in case the change wrote anything
+        current = wanted;
+      }
+    }
+    std::size_t length = std::min(kStretch, size - at);
+    if (!DeflateInto(stream, data + at, length, Z_NO_FLUSH, out, produced)) return false;
   }
+  if (!DeflateInto(stream, nullptr, 0, last ? Z_FINISH : Z_SYNC_FLUSH, out, produced))
+    return false;
   out.resize(produced);
   return true;
 }
