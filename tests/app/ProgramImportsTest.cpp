@@ -96,4 +96,17 @@ TEST(ConsoleProgramImports, LeaveTheCommonControlsToTheWizard) {
   EXPECT_TRUE(Imports(windowed, "comctl32.dll"));
 }
 
+// WinINet and OLE serve a few special items and the schedule, and are
+// loaded when those first run. A Windows 95 without Internet Explorer has
+// no WinINet: a program importing it would not start there at all.
+TEST(ProgramImports, LeaveInternetAndComLibrariesToTheRunsThatUseThem) {
+  for (const char* program : {"backupcmd.exe", "backup.exe"}) {
+    SCOPED_TRACE(program);
+    std::vector<std::string> libraries = CImportReader(ProgramFolder() + program).Libraries();
+    EXPECT_TRUE(Imports(libraries, "kernel32.dll"));
+    EXPECT_FALSE(Imports(libraries, "wininet.dll"));
+    EXPECT_FALSE(Imports(libraries, "ole32.dll"));
+  }
+}
+
 }  // namespace
