@@ -120,19 +120,22 @@ class CDiskObject {
 
  private:
   bool TryOpen(const std::string& path, bool forWriting, bool replace, CHandle& handle);
+  bool OpenAtOnce(const std::string& path, DWORD disposition, CHandle& handle);
+  bool OpenAfterLooking(const std::string& path, DWORD disposition, CHandle& handle);
   bool ListSubfoldersOf(const std::string& folder, std::vector<std::string>& list);
   // How a copy reaches its target: written in place, written beside it and
   // swapped in when complete, or swapped in at the next restart (in use).
   enum class CopyRoute { Direct, Swap, AtRestart };
   std::optional<bool> ReadFirstBlock(const std::string& source, CHandle& input,
                                      std::vector<char>& buffer, DWORD& got);
-  std::optional<bool> OpenTarget(const std::string& target, CHandle& output, CopyRoute& route);
+  std::optional<bool> OpenTarget(const std::string& target, DWORD createAttributes,
+                                 CHandle& output, CopyRoute& route);
   bool WriteBeside(const std::string& target, CopyRoute route, CHandle& output, CHandle& held,
                    CTempFile& temporary);
   bool CopyBlocks(HANDLE input, HANDLE output, std::vector<char>& buffer, DWORD got,
                   const std::string& source, const std::string& target);
   bool PlaceCopy(CopyRoute route, CTempFile& temporary, const std::string& target,
-                 DWORD attributes);
+                 DWORD attributes, DWORD createAttributes);
   void SetSystemError(DWORD code, const std::string& context);
   void SetInternalError();
   void ShowProgress(const std::string& text) const;
@@ -156,5 +159,8 @@ class CDiskObject {
   bool m_sourceGone = false;
   std::vector<char> m_block;  // one block of the file being copied
   bool m_createdNew = false;  // the last target opened for writing was made new
+  // What a target made new gets from the create call: while copying, the
+  // source's hidden and system bits where that gives the source's attributes.
+  DWORD m_createAttributes = FILE_ATTRIBUTE_NORMAL;
   std::vector<CFailedFile> m_failedFiles;
 };

@@ -172,6 +172,55 @@ TEST_F(DiskTest, ProtectedTargetIsReplacedAndTakesTheSourceAttributes) {
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(target.c_str()));
 }
 
+// A new target ends with exactly its source's attributes, whether its
+// create call gave them or a call after the copy did.
+TEST_F(DiskTest, NewTargetsTakeExactlyTheSourceAttributes) {
+  disk.SetOverwriteMode(OverwriteYesToAll);
+  const DWORD kCases[] = {
+      FILE_ATTRIBUTE_ARCHIVE,
+      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN,
+      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM,
+      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
+      FILE_ATTRIBUTE_HIDDEN,
+      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN,
+  };
+  for (DWORD wanted : kCases) {
+    std::string name = "attributes" + std::to_string(wanted);
+    std::string source = Make(name + "\\source.txt", "data");
+    ASSERT_TRUE(SetFileAttributesA(source.c_str(), wanted));
+    DWORD attributes = GetFileAttributesA(source.c_str());
+    SCOPED_TRACE(attributes);
+    std::string target = Path(name + "\\copy\\source.txt");
+    EXPECT_TRUE(disk.CopyFileToFolder(source, Path(name + "\\copy"))) << disk.GetErrorText();
+    EXPECT_EQ("data", ReadWholeFile(target));
+    EXPECT_EQ(attributes, GetFileAttributesA(target.c_str()));
+    SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// With every answer yes an existing hidden or system target is opened as it
+// stands; it still becomes a plain file first and takes the whole copy.
+TEST_F(DiskTest, HiddenAndSystemTargetsAreReplacedWhole) {
+  std::string source = Make("s.txt", "new");
+  ASSERT_TRUE(SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_ARCHIVE));
+  disk.SetOverwriteMode(OverwriteYesToAll);
+  const DWORD kProtecting[] = {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM,
+                               FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM};
+  for (DWORD protecting : kProtecting) {
+    SCOPED_TRACE(protecting);
+    std::string target = Make("t\\t.txt", "old and longer");
+    ASSERT_TRUE(SetFileAttributesA(target.c_str(), protecting));
+    EXPECT_TRUE(disk.CopyOneFile(source, target)) << disk.GetErrorText();
+    EXPECT_EQ("new", ReadWholeFile(target));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(target.c_str()));
+    EXPECT_EQ(std::vector<std::string>{"t.txt"}, FilesIn(Path("t")));
+  }
+  EXPECT_TRUE(boxes.boxes.empty());
+  EXPECT_TRUE(question.asked.empty());
+}
+
 // ---------------------------------------------------------------- in use
 
 TEST_F(DiskTest, TargetInUseIsReplacedAtTheNextRestart) {
