@@ -114,6 +114,11 @@ int AskFileError(IRunCallback* run, const std::string& text, const std::string& 
   return run != nullptr ? run->AskFileError(text, caption, style) : Ask(NULL, text, caption, style);
 }
 
+bool IsFolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool IsInUse(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_USER_MAPPED_FILE;
 }
@@ -319,6 +324,8 @@ bool CDiskObject::CreateFolderTree(const std::string& folder) {
   } else if (HasDriveLetter(path)) {
     rootLength = 2;
   }
+  // Each folder along the way, from the first below the root.
+  std::vector<std::string> steps;
   std::string reached = path.substr(0, rootLength);
   size_t position = rootLength;
   while (position < path.size()) {
@@ -328,15 +335,20 @@ bool CDiskObject::CreateFolderTree(const std::string& folder) {
     position = end + 1;
     if (name.empty()) continue;
     reached += "\\" + name;
+    steps.push_back(reached);
     ShowProgress(reached);
-    DWORD attributes = GetFileAttributesA(reached.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-    if (!CreateDirectoryA(reached.c_str(), NULL)) {
+  }
+  // Mostly the folder exists, or only its last step is missing: one call
+  // settles either, where a walk would look up every step, and a missing
+  // name costs Wine a scan of its folder.
+  if (steps.empty() || CreateDirectoryA(steps.back().c_str(), NULL) || IsFolder(steps.back()))
+    return true;
+  for (const std::string& step : steps) {
+    if (IsFolder(step)) continue;
+    if (!CreateDirectoryA(step.c_str(), NULL)) {
       DWORD error = GetLastError();
-      attributes = GetFileAttributesA(reached.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        continue;  // someone else made it meanwhile
-      SetSystemError(error, reached);
+      if (IsFolder(step)) continue;  // someone else made it meanwhile
+      SetSystemError(error, step);
       return false;
     }
   }

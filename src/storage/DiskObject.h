@@ -40,6 +40,8 @@ struct CFailedFile {
   std::string error;
 };
 
+// Whether the path names a folder that is there.
+bool IsFolder(const std::string& path);
 // Whether an open failed because another program holds the file.
 bool IsInUse(DWORD error);
 // The system's text for an error code, trimmed; "Error <code>" without one.

@@ -478,6 +478,48 @@ TEST_F(DiskTest, FailuresCarryTheSystemTextAndThePath) {
   EXPECT_NE(std::string::npos, disk.GetErrorText().find(Path("missing\\*.*")));
 }
 
+// Every step of the path is reported once, in order, whether the folders
+// were there, partly there or not; a step that is a file fails the tree
+// and is named.
+TEST_F(DiskTest, CreateFolderTreeMakesTheMissingStepsAndNamesTheOneThatFails) {
+  struct CPaths : CTestRun {
+    std::vector<std::string> shown;
+    void SetCurrentPath(const std::string& path) override { shown.push_back(path); }
+  } paths;
+  disk.SetRunCallback(&paths);
+  std::string top = temp.Path().substr(0, temp.Path().size() - 1);
+  std::vector<std::string> steps;
+  for (size_t slash = top.find('\\'); slash != std::string::npos; slash = top.find('\\', slash + 1))
+    steps.push_back(top.substr(0, slash));
+  steps.erase(steps.begin());  // the drive is the root, no step
+  steps.push_back(top);
+  for (const char* step : {"\\a", "\\a\\b", "\\a\\b\\c"}) steps.push_back(top + step);
+
+  for (int pass = 0; pass < 2; ++pass) {  // made, then found
+    paths.shown.clear();
+    EXPECT_TRUE(disk.CreateFolderTree(Path("a\\b\\c")));
+    EXPECT_EQ(steps, paths.shown);
+  }
+  EXPECT_TRUE(IsFolder(Path("a\\b\\c")));
+  ASSERT_TRUE(RemoveDirectoryA(Path("a\\b\\c").c_str()) && RemoveDirectoryA(Path("a\\b").c_str()));
+  paths.shown.clear();
+  EXPECT_TRUE(disk.CreateFolderTree(Path("a\\b\\c\\")));
+  EXPECT_EQ(steps, paths.shown);
+  EXPECT_TRUE(IsFolder(Path("a\\b\\c")));
+
+  Make("a\\file.txt", "x");
+  for (const char* through : {"a\\file.txt\\d\\e", "a\\file.txt"}) {
+    SCOPED_TRACE(through);
+    EXPECT_FALSE(disk.CreateFolderTree(Path(through)));
+    std::string text = disk.GetErrorText();
+    std::string named = " " + Path("a\\file.txt");
+    ASSERT_GT(text.size(), named.size());
+    EXPECT_EQ(named, text.substr(text.size() - named.size()));
+  }
+  EXPECT_FALSE(IsFolder(Path("a\\file.txt\\d")));
+  disk.SetRunCallback(&question);
+}
+
 TEST_F(DiskTest, CreateEmptyFileMakesTheTreeAndEmptiesAnExistingFile) {
   std::string file = Make("e\\f.txt", "data");
   EXPECT_TRUE(disk.CreateEmptyFile(file));
