@@ -17,6 +17,7 @@
 #include "base/Win32Handle.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueEntry.h"
+#include "catalogue/Registry.h"
 #include "engine/BackupSet.h"
 #include "engine/Engine.h"
 #include "storage/Archive.h"
@@ -61,8 +62,9 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
   }
   AddCustomEntries(catalogue);
   PrepareEntries(catalogue);
+  CRegistryValueReader saved;
   for (const auto& entry : catalogue.Entries())
-    if (entry->valid && LoadItemSelection(*entry)) SelectEntry(*entry);
+    if (entry->valid && LoadItemSelection(*entry, saved)) SelectEntry(*entry);
 
   CheckRunningPrograms(catalogue);
 

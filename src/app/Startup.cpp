@@ -1,7 +1,6 @@
 #include "app/Startup.h"
 
 #include <windows.h>
-#include <commctrl.h>
 
 #include <cstdlib>
 
@@ -193,8 +192,6 @@ int RunStartup(const std::string& commandLine, const StartupOperations& operatio
   ResetFlags();
   CHandle mutex(CreateMutexA(NULL, FALSE, kMutexName));
   bool alreadyRunning = GetLastError() == ERROR_ALREADY_EXISTS;
-
-  InitCommonControls();
 
   CommandLine line = ParseCommandLine(commandLine);
   if (line.Has("/sch")) ApplyScheduleMode(line);

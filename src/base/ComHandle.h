@@ -5,15 +5,22 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+// The COM library's entries the program uses. OLE is loaded the first time
+// one of them is called: most runs never need it. Without the library they
+// fail with E_NOTIMPL.
+HRESULT StartCom();
+void StopCom();
+HRESULT CreateComObject(REFCLSID type, DWORD context, REFIID interfaceId, void** object);
+
 // COM on the calling thread for one scope. Declare it before the interface
 // pointers, so they are released before COM goes away.
 class CComSession {
  public:
-  CComSession() : m_result(CoInitialize(NULL)) {}
+  CComSession() : m_result(StartCom()) {}
   CComSession(const CComSession&) = delete;
   CComSession& operator=(const CComSession&) = delete;
   ~CComSession() {
-    if (Ready()) CoUninitialize();
+    if (Ready()) StopCom();
   }
   // False when COM could not be started here; a thread already in another
   // apartment is left as it was.

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <type_traits>
 
@@ -98,6 +99,37 @@ class CLibrary {
   }
 
  private:
+  HMODULE m_module = NULL;
+};
+
+// A library loaded the first time one of its entries is asked for, and kept
+// until the process ends, as an import would be. For libraries only some
+// runs use: an import is loaded and initialised on every start, which under
+// Wine costs each run of the console program whether it needs the library
+// or not, and one that Windows lacks (WinINet on a Windows 95 without
+// Internet Explorer) keeps the program from starting at all.
+class CLibraryOnDemand {
+ public:
+  explicit constexpr CLibraryOnDemand(const char* name) : m_name(name) {}
+  CLibraryOnDemand(const CLibraryOnDemand&) = delete;
+  CLibraryOnDemand& operator=(const CLibraryOnDemand&) = delete;
+
+  // The entry point, or nullptr (the thread's last error set) when the
+  // library or the entry is missing.
+  template <typename Function>
+  Function Find(const char* entry) {
+    std::call_once(m_loaded, [this] { m_module = LoadLibraryA(m_name); });
+    if (m_module == NULL) {
+      SetLastError(ERROR_MOD_NOT_FOUND);
+      return nullptr;
+    }
+    FARPROC found = GetProcAddress(m_module, entry);
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+  }
+
+ private:
+  const char* m_name;
+  std::once_flag m_loaded;
   HMODULE m_module = NULL;
 };
 

@@ -18,33 +18,6 @@ namespace {
 
 bool IsEntryElement(const std::string& name) { return SameText(name, "backup") || SameText(name, "restore"); }
 
-// "path=expected": the registry value at path equals the text, letter case
-// ignored. Without "=" there is no path to read: not equal.
-bool KeyEquals(const std::string& value) {
-  size_t equals = value.find('=');
-  if (equals == std::string::npos) return false;
-  std::optional<std::string> data = ReadRegistryValue(value.substr(0, equals));
-  return data && SameText(*data, value.substr(equals + 1));
-}
-
-// Applies a condition attribute to `holds`; false when the name isn't one.
-bool ApplyCondition(const std::string& name, const std::string& value, bool allowOr, bool& holds) {
-  if (SameText(name, "winVer")) {
-    holds = holds && IsWindowsVersion(value);
-  } else if (allowOr && StartsWithText(name, "orKeyExists")) {
-    holds = holds || RegistryKeyExists(value);
-  } else if (StartsWithText(name, "keyExists")) {
-    holds = holds && RegistryKeyExists(value);
-  } else if (StartsWithText(name, "keyNotExists")) {
-    holds = holds && !RegistryKeyExists(value);
-  } else if (StartsWithText(name, "keyEquals")) {
-    holds = holds && KeyEquals(value);
-  } else {
-    return false;
-  }
-  return true;
-}
-
 std::string FolderPattern(const std::string& folder) {
   return folder + (!folder.empty() && folder.back() == '\\' ? "*" : "\\*");
 }
@@ -184,7 +157,7 @@ class Catalogue::CEvaluation {
         m_varValue = value;
         if (!value.empty() && value[0] == '[') {
           std::string path = value.size() >= 2 ? value.substr(1, value.size() - 2) : std::string();
-          m_varValue = ReadRegistryValue(path).value_or(std::string());
+          m_varValue = Value(path).value_or(std::string());
         }
       } else {
         ApplyCondition(name, value, false, m_varHolds);
@@ -275,8 +248,50 @@ class Catalogue::CEvaluation {
     FindClose(find);
   }
 
+  // Applies a condition attribute to `holds`; false when the name isn't one.
+  bool ApplyCondition(const std::string& name, const std::string& value, bool allowOr, bool& holds) {
+    if (SameText(name, "winVer")) {
+      holds = holds && IsWindowsVersion(value);
+    } else if (allowOr && StartsWithText(name, "orKeyExists")) {
+      holds = holds || KeyExists(value);
+    } else if (StartsWithText(name, "keyExists")) {
+      holds = holds && KeyExists(value);
+    } else if (StartsWithText(name, "keyNotExists")) {
+      holds = holds && !KeyExists(value);
+    } else if (StartsWithText(name, "keyEquals")) {
+      holds = holds && KeyEquals(value);
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  // "path=expected": the registry value at path equals the text, letter case
+  // ignored. Without "=" there is no path to read: not equal.
+  bool KeyEquals(const std::string& value) {
+    size_t equals = value.find('=');
+    if (equals == std::string::npos) return false;
+    std::optional<std::string> data = Value(value.substr(0, equals));
+    return data && SameText(*data, value.substr(equals + 1));
+  }
+
+  // Many entries test the same keys and values (each of a vendor's programs
+  // its key, say): within one reading each is asked of the registry once.
+  bool KeyExists(const std::string& path) {
+    auto found = m_keysExist.find(path);
+    if (found == m_keysExist.end()) found = m_keysExist.emplace(path, RegistryKeyExists(path)).first;
+    return found->second;
+  }
+  const std::optional<std::string>& Value(const std::string& path) {
+    auto found = m_values.find(path);
+    if (found == m_values.end()) found = m_values.emplace(path, ReadRegistryValue(path)).first;
+    return found->second;
+  }
+
   std::vector<std::unique_ptr<CatalogueEntry>>& m_list;
   XmlReader& m_reader;
+  std::map<std::string, bool> m_keysExist;
+  std::map<std::string, std::optional<std::string>> m_values;
   CatalogueEntry* m_current = nullptr;
   std::unique_ptr<CatalogueEntry> m_unlisted;  // the current entry until it is listed
   std::string m_subFolders;

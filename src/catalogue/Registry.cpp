@@ -77,6 +77,17 @@ LONG DeleteKeyAndBelow(HKEY parent, const std::string& name) {
   return RegDeleteKeyA(parent, name.c_str());
 }
 
+// One value of an open key as text, cut at its first NUL.
+std::optional<std::string> QueryText(HKEY key, const std::string& value) {
+  char data[kMaxRegistryResult + 1];
+  DWORD size = kMaxRegistryResult;
+  if (RegQueryValueExA(key, value.c_str(), NULL, NULL, reinterpret_cast<BYTE*>(data), &size) !=
+      ERROR_SUCCESS)
+    return std::nullopt;
+  data[std::min<DWORD>(size, kMaxRegistryResult)] = '\0';
+  return std::string(data, strnlen(data, size));
+}
+
 }  // namespace
 
 std::optional<std::string> ReadRegistryValue(const std::string& path) {
@@ -85,13 +96,20 @@ std::optional<std::string> ReadRegistryValue(const std::string& path) {
   if (!SplitValuePath(path, root, key, value)) return std::nullopt;
   CRegKey handle;
   if (handle.Open(root, key, KEY_READ) != ERROR_SUCCESS) return std::nullopt;
-  char data[kMaxRegistryResult + 1];
-  DWORD size = kMaxRegistryResult;
-  if (RegQueryValueExA(handle.Get(), value.c_str(), NULL, NULL, reinterpret_cast<BYTE*>(data),
-                       &size) != ERROR_SUCCESS)
-    return std::nullopt;
-  data[std::min<DWORD>(size, kMaxRegistryResult)] = '\0';
-  return std::string(data, strnlen(data, size));
+  return QueryText(handle.Get(), value);
+}
+
+std::optional<std::string> CRegistryValueReader::Read(const std::string& path) {
+  HKEY root;
+  std::string key, value;
+  if (!SplitValuePath(path, root, key, value)) return std::nullopt;
+  auto found = m_keys.find({root, key});
+  if (found == m_keys.end()) {
+    found = m_keys.emplace(std::make_pair(root, key), COpened()).first;
+    found->second.open = found->second.key.Open(root, key, KEY_READ) == ERROR_SUCCESS;
+  }
+  if (!found->second.open) return std::nullopt;
+  return QueryText(found->second.key.Get(), value);
 }
 
 bool RegistryKeyExists(const std::string& path) {

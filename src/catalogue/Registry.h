@@ -4,8 +4,12 @@
 // closes; failures are a false or empty result and say nothing.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
+
+#include "base/RegistryKey.h"
 
 // Longest path accepted (the key-exists test takes longer ones).
 const size_t kMaxRegistryPath = 511;
@@ -17,6 +21,20 @@ const size_t kMaxRegistryResult = 1023;
 // can't be opened, the value doesn't exist or holds more than 1023 bytes.
 // A path ending in a backslash reads the key's default value.
 std::optional<std::string> ReadRegistryValue(const std::string& path);
+// Reads values as ReadRegistryValue does, but keeps each key it opens for
+// the values after it: for many values in a few keys, such as the saved
+// choices of a whole catalogue, where an open costs as much as a read.
+class CRegistryValueReader {
+ public:
+  std::optional<std::string> Read(const std::string& path);
+
+ private:
+  struct COpened {
+    CRegKey key;
+    bool open = false;
+  };
+  std::map<std::pair<HKEY, std::string>, COpened> m_keys;
+};
 bool RegistryKeyExists(const std::string& path);
 // The last path component is dropped; the subkey at `index` of the rest.
 std::optional<std::string> EnumRegistrySubkey(const std::string& path, unsigned index);

@@ -26,11 +26,6 @@ std::string NormaliseSetFolder(std::string folder) {
   return folder;
 }
 
-bool IsFolder(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 std::vector<std::string> NamesIn(const std::string& folder) {
   std::vector<std::string> names;
   CFind find(folder + "*");

@@ -8,12 +8,10 @@
 #include <string>
 #include <vector>
 
-class CDiskObject;
-class CTempFile;
+#include "storage/DiskObject.h"
 
 // Every "/" becomes "\" and the path ends with "\".
 std::string NormaliseSetFolder(std::string folder);
-bool IsFolder(const std::string& path);
 // The names directly inside a folder.
 std::vector<std::string> NamesIn(const std::string& folder);
 

@@ -29,8 +29,29 @@ const char kDesktopIni[] = "desktop.ini";
 // Large blocks: under Wine every read and write is a round trip to the
 // server, and fewer of them make a copy near the system's own speed.
 const DWORD kBlockSize = 1 << 20;
+// Read-only, hidden and system files can only be replaced once they are
+// plain files again.
+const DWORD kProtectingAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+// What a copy's create call gives a target it makes new: the source's hidden
+// and system bits, where that makes the target's attributes the source's
+// (a new file always has the archive bit), so no call by path follows. A
+// read-only target waits for the complete copy: a failed one is removed.
+DWORD CreateAttributesFor(DWORD source) {
+  const DWORD kAtCreation = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+  if ((source & ~kAtCreation) != FILE_ATTRIBUTE_ARCHIVE || (source & kAtCreation) == 0)
+    return FILE_ATTRIBUTE_NORMAL;
+  return source & kAtCreation;
+}
+
+// The attributes of a file that a create call with `createAttributes` made.
+DWORD AttributesOfNewFile(DWORD createAttributes) {
+  return createAttributes == FILE_ATTRIBUTE_NORMAL ? FILE_ATTRIBUTE_ARCHIVE
+                                                    : createAttributes | FILE_ATTRIBUTE_ARCHIVE;
+}
 
 // A search that matched nothing is an empty listing, not a failure.
 bool IsEmptySearch(DWORD error) {
@@ -92,6 +113,11 @@ ExistingTarget DecideOnExisting(const std::string& path, OverwriteAnswer& mode, 
 int AskFileError(IRunCallback* run, const std::string& text, const std::string& caption,
                  UINT style) {
   return run != nullptr ? run->AskFileError(text, caption, style) : Ask(NULL, text, caption, style);
+}
+
+bool IsFolder(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool IsInUse(DWORD error) {
@@ -299,6 +325,8 @@ bool CDiskObject::CreateFolderTree(const std::string& folder) {
   } else if (HasDriveLetter(path)) {
     rootLength = 2;
   }
+  // Each folder along the way, from the first below the root.
+  std::vector<std::string> steps;
   std::string reached = path.substr(0, rootLength);
   size_t position = rootLength;
   while (position < path.size()) {
@@ -308,15 +336,20 @@ bool CDiskObject::CreateFolderTree(const std::string& folder) {
     position = end + 1;
     if (name.empty()) continue;
     reached += "\\" + name;
+    steps.push_back(reached);
     ShowProgress(reached);
-    DWORD attributes = GetFileAttributesA(reached.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-    if (!CreateDirectoryA(reached.c_str(), NULL)) {
+  }
+  // Mostly the folder exists, or only its last step is missing: one call
+  // settles either, where a walk would look up every step, and a missing
+  // name costs Wine a scan of its folder.
+  if (steps.empty() || CreateDirectoryA(steps.back().c_str(), NULL) || IsFolder(steps.back()))
+    return true;
+  for (const std::string& step : steps) {
+    if (IsFolder(step)) continue;
+    if (!CreateDirectoryA(step.c_str(), NULL)) {
       DWORD error = GetLastError();
-      attributes = GetFileAttributesA(reached.c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        continue;  // someone else made it meanwhile
-      SetSystemError(error, reached);
+      if (IsFolder(step)) continue;  // someone else made it meanwhile
+      SetSystemError(error, step);
       return false;
     }
   }
@@ -350,26 +383,56 @@ bool CDiskObject::TryOpen(const std::string& path, bool forWriting, bool replace
     handle.Reset(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL,
                              NULL));
-  } else {
-    DWORD disposition = !replace ? CREATE_NEW : m_keepExisting ? OPEN_ALWAYS : CREATE_ALWAYS;
-    // Opening without emptying would also open a folder of that name.
+    return handle.Valid();
+  }
+  DWORD disposition = !replace ? CREATE_NEW : m_keepExisting ? OPEN_ALWAYS : CREATE_ALWAYS;
+  return OpenAtOnce(path, disposition, handle) || OpenAfterLooking(path, disposition, handle);
+}
+
+// Nearly every target is new, and looking for a name that isn't there costs
+// Wine a scan of its folder: the create call goes first. It settles the
+// open when it made the file, or when it opened (without emptying) a plain
+// file that may be replaced as it is. Anything else - a folder or a
+// protected file of that name, or an error - is left, with nothing open and
+// nothing changed, to OpenAfterLooking.
+bool CDiskObject::OpenAtOnce(const std::string& path, DWORD disposition, CHandle& handle) {
+  DWORD first = disposition == OPEN_ALWAYS ? OPEN_ALWAYS : CREATE_NEW;
+  SetLastError(ERROR_SUCCESS);  // not every Windows clears it for a file made new
+  handle.Reset(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, first,
+                           FILE_FLAG_BACKUP_SEMANTICS | m_createAttributes, NULL));
+  if (!handle.Valid()) return false;
+  bool existed = first == OPEN_ALWAYS && GetLastError() == ERROR_ALREADY_EXISTS;
+  if (existed) {
     DWORD existing = GetFileAttributesA(path.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (existing == INVALID_FILE_ATTRIBUTES ||
+        (existing & (FILE_ATTRIBUTE_DIRECTORY | kProtectingAttributes))) {
       handle.Reset();
-      SetLastError(ERROR_ACCESS_DENIED);
       return false;
     }
-    // Read-only, hidden and system files can only be replaced once they
-    // are plain files again.
-    const DWORD kProtecting = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    if (replace && existing != INVALID_FILE_ATTRIBUTES && (existing & kProtecting))
-      SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    handle.Reset(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, disposition,
-                             FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL, NULL));
-    m_createdNew = handle.Valid() && existing == INVALID_FILE_ATTRIBUTES;
-    m_openedExisting = handle.Valid() && disposition == OPEN_ALWAYS &&
-                       GetLastError() == ERROR_ALREADY_EXISTS;
   }
+  m_createdNew = !existed;
+  m_openedExisting = existed;
+  return true;
+}
+
+// The open that looks at the target first: a folder of that name is refused
+// (opening without emptying would open it), and a protected file becomes a
+// plain one before it is replaced.
+bool CDiskObject::OpenAfterLooking(const std::string& path, DWORD disposition, CHandle& handle) {
+  DWORD existing = GetFileAttributesA(path.c_str());
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_DIRECTORY)) {
+    handle.Reset();
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  if (disposition != CREATE_NEW && existing != INVALID_FILE_ATTRIBUTES &&
+      (existing & kProtectingAttributes))
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  handle.Reset(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, disposition,
+                           FILE_FLAG_BACKUP_SEMANTICS | m_createAttributes, NULL));
+  m_createdNew = handle.Valid() && existing == INVALID_FILE_ATTRIBUTES;
+  m_openedExisting = handle.Valid() && disposition == OPEN_ALWAYS &&
+                     GetLastError() == ERROR_ALREADY_EXISTS;
   return handle.Valid();
 }
 
@@ -442,11 +505,13 @@ std::optional<bool> CDiskObject::ReadFirstBlock(const std::string& source, CHand
 // An existing target is opened without emptying it: it only gives way to a
 // complete copy, made beside it, since any later read or any write may fail.
 // Nothing when the copy goes on (by `route`), else its result.
-std::optional<bool> CDiskObject::OpenTarget(const std::string& target, CHandle& output,
-                                            CopyRoute& route) {
+std::optional<bool> CDiskObject::OpenTarget(const std::string& target, DWORD createAttributes,
+                                            CHandle& output, CopyRoute& route) {
   m_keepExisting = true;
+  m_createAttributes = createAttributes;
   bool opened = OpenFile(target, true, output);
   m_keepExisting = false;
+  m_createAttributes = FILE_ATTRIBUTE_NORMAL;
   if (!opened) return false;
   route = CopyRoute::Direct;
   if (!output.Valid()) {
@@ -502,7 +567,7 @@ bool CDiskObject::CopyBlocks(HANDLE input, HANDLE output, std::vector<char>& buf
 // Only a complete copy may take the target's place; a partial one would
 // replace good data with a fragment.
 bool CDiskObject::PlaceCopy(CopyRoute route, CTempFile& temporary, const std::string& target,
-                            DWORD attributes) {
+                            DWORD attributes, DWORD createAttributes) {
   if (route != CopyRoute::Direct && Cancelled()) return false;
   if (route == CopyRoute::AtRestart) {
     SetFileAttributesA(temporary.Path().c_str(), attributes);
@@ -520,8 +585,9 @@ bool CDiskObject::PlaceCopy(CopyRoute route, CTempFile& temporary, const std::st
     }
     temporary.Keep();
   }
-  // A file made new has a plain file's attributes already.
-  if (route != CopyRoute::Direct || !m_createdNew || attributes != FILE_ATTRIBUTE_ARCHIVE)
+  // A file made new has the attributes its create call gave it already.
+  if (route != CopyRoute::Direct || !m_createdNew ||
+      attributes != AttributesOfNewFile(createAttributes))
     SetFileAttributesA(target.c_str(), attributes);
   return !Cancelled();
 }
@@ -544,7 +610,8 @@ bool CDiskObject::CopyOneFile(const std::string& source, const std::string& targ
   CHandle input, output, held;
   if (std::optional<bool> done = ReadFirstBlock(source, input, buffer, got)) return *done;
   CopyRoute route;
-  if (std::optional<bool> done = OpenTarget(target, output, route)) return *done;
+  DWORD createAttributes = CreateAttributesFor(attributes);
+  if (std::optional<bool> done = OpenTarget(target, createAttributes, output, route)) return *done;
   if (route != CopyRoute::Direct && !WriteBeside(target, route, output, held, temporary))
     return false;
 
@@ -560,7 +627,7 @@ bool CDiskObject::CopyOneFile(const std::string& source, const std::string& targ
   input.Reset();
   output.Reset();
   held.Reset();
-  return PlaceCopy(route, temporary, target, attributes);
+  return PlaceCopy(route, temporary, target, attributes, createAttributes);
 }
 
 bool CDiskObject::CopyFileAs(const std::string& source, const std::string& target) {

@@ -43,6 +43,8 @@ struct CFailedFile {
   std::string error;
 };
 
+// Whether the path names a folder that is there.
+bool IsFolder(const std::string& path);
 // Whether an open failed because another program holds the file.
 bool IsInUse(DWORD error);
 // The system's text for an error code, trimmed; "Error <code>" without one.
@@ -123,19 +125,22 @@ class CDiskObject {
 
  private:
   bool TryOpen(const std::string& path, bool forWriting, bool replace, CHandle& handle);
+  bool OpenAtOnce(const std::string& path, DWORD disposition, CHandle& handle);
+  bool OpenAfterLooking(const std::string& path, DWORD disposition, CHandle& handle);
   bool ListSubfoldersOf(const std::string& folder, std::vector<std::string>& list);
   // How a copy reaches its target: written in place, written beside it and
   // swapped in when complete, or swapped in at the next restart (in use).
   enum class CopyRoute { Direct, Swap, AtRestart };
   std::optional<bool> ReadFirstBlock(const std::string& source, CHandle& input,
                                      std::vector<char>& buffer, DWORD& got);
-  std::optional<bool> OpenTarget(const std::string& target, CHandle& output, CopyRoute& route);
+  std::optional<bool> OpenTarget(const std::string& target, DWORD createAttributes,
+                                 CHandle& output, CopyRoute& route);
   bool WriteBeside(const std::string& target, CopyRoute route, CHandle& output, CHandle& held,
                    CTempFile& temporary);
   bool CopyBlocks(HANDLE input, HANDLE output, std::vector<char>& buffer, DWORD got,
                   const std::string& source, const std::string& target);
   bool PlaceCopy(CopyRoute route, CTempFile& temporary, const std::string& target,
-                 DWORD attributes);
+                 DWORD attributes, DWORD createAttributes);
   // Copies the files of a folder's list that go to new targets on the
   // file threads; `copied` says which did.
   void CopyToNewFiles(const std::vector<std::string>& sources,
@@ -163,6 +168,9 @@ class CDiskObject {
   bool m_sourceGone = false;
   std::vector<char> m_block;  // one block of the file being copied
   bool m_createdNew = false;  // the last target opened for writing was made new
+  // What a target made new gets from the create call: while copying, the
+  // source's hidden and system bits where that gives the source's attributes.
+  DWORD m_createAttributes = FILE_ATTRIBUTE_NORMAL;
   std::vector<CFailedFile> m_failedFiles;
   // Made by the first folder copy with files to share out, with a block
   // for each thread at a time.

@@ -27,7 +27,12 @@ std::string SelectionPath(const CatalogueEntry& entry) {
 }  // namespace
 
 bool LoadItemSelection(const CatalogueEntry& entry) {
-  std::optional<std::string> value = ReadRegistryValue(SelectionPath(entry));
+  CRegistryValueReader saved;
+  return LoadItemSelection(entry, saved);
+}
+
+bool LoadItemSelection(const CatalogueEntry& entry, CRegistryValueReader& saved) {
+  std::optional<std::string> value = saved.Read(SelectionPath(entry));
   return !value || (!value->empty() && (*value)[0] == '1');
 }
 

@@ -312,9 +312,22 @@ int VisitProcessForConsole(DWORD processId, WORD, const char* name, LPARAM catal
   return 1;
 }
 
+namespace {
+
+// Whether any entry the run will process names a program to look for; the
+// process walk costs a few calls per running process.
+bool AnySelectedProgram(const Catalogue& catalogue) {
+  for (const auto& entry : catalogue.Entries())
+    if (entry->valid && entry->selected && !entry->detect.empty()) return true;
+  return false;
+}
+
+}  // namespace
+
 void CheckRunningPrograms(Catalogue& catalogue) {
   g_runningPrograms.clear();
-  EnumerateProcesses(VisitProcessForConsole, reinterpret_cast<LPARAM>(&catalogue));
+  if (AnySelectedProgram(catalogue))
+    EnumerateProcesses(VisitProcessForConsole, reinterpret_cast<LPARAM>(&catalogue));
   // A warning only: the run goes on whatever the answer. With /k every
   // match has been closed and the list stays empty.
   if (!g_runningPrograms.empty())

@@ -138,8 +138,8 @@ bool EnsureSchedulerService() {
 }
 
 bool CreateTaskScheduler(CComRef<ITaskScheduler>& scheduler) {
-  return SUCCEEDED(CoCreateInstance(CLSID_CTaskScheduler, NULL, CLSCTX_INPROC_SERVER,
-                                    IID_ITaskScheduler, scheduler.ReceiveVoid()));
+  return SUCCEEDED(CreateComObject(CLSID_CTaskScheduler, CLSCTX_INPROC_SERVER, IID_ITaskScheduler,
+                                   scheduler.ReceiveVoid()));
 }
 
 // One daily trigger from `start`'s day, hour and minute on; nothing else set.

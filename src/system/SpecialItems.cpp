@@ -19,6 +19,7 @@
 #include "base/Settings.h"
 #include "base/SystemPaths.h"
 #include "base/Text.h"
+#include "base/Win32Handle.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/RegistryKey.h"
 #include "storage/Archive.h"
@@ -190,6 +191,36 @@ std::vector<std::string> SplitFields(const std::string& line) {
   return fields;
 }
 
+// ------------------------------------------------------------ WinINet
+
+// Loaded for the first cookie or cache item, the only ones that need it.
+CLibraryOnDemand g_internet("wininet.dll");
+
+HANDLE FindFirstCacheEntry(const char* pattern, INTERNET_CACHE_ENTRY_INFOA* entry, DWORD* size) {
+  auto find = g_internet.Find<decltype(&FindFirstUrlCacheEntryA)>("FindFirstUrlCacheEntryA");
+  return find != nullptr ? find(pattern, entry, size) : NULL;
+}
+
+bool FindNextCacheEntry(HANDLE walk, INTERNET_CACHE_ENTRY_INFOA* entry, DWORD* size) {
+  auto find = g_internet.Find<decltype(&FindNextUrlCacheEntryA)>("FindNextUrlCacheEntryA");
+  return find != nullptr && find(walk, entry, size);
+}
+
+void CloseCacheWalk(HANDLE walk) {
+  auto close = g_internet.Find<decltype(&FindCloseUrlCache)>("FindCloseUrlCache");
+  if (close != nullptr) close(walk);
+}
+
+bool GetCookie(const std::string& address, char* data, DWORD* size) {
+  auto get = g_internet.Find<decltype(&InternetGetCookieA)>("InternetGetCookieA");
+  return get != nullptr && get(address.c_str(), NULL, data, size);
+}
+
+bool SetCookie(const std::string& address, const std::string& data) {
+  auto set = g_internet.Find<decltype(&InternetSetCookieA)>("InternetSetCookieA");
+  return set != nullptr && set(address.c_str(), NULL, data.c_str());
+}
+
 // ------------------------------------------------------------ the URL cache
 
 // One walk over the cache entries whose names begin with a pattern.
@@ -197,7 +228,7 @@ class CUrlCacheWalk {
  public:
   CUrlCacheWalk() : m_buffer(kEntryBufferSize / sizeof(std::uint64_t)) {}
   ~CUrlCacheWalk() {
-    if (m_find != NULL) FindCloseUrlCache(m_find);
+    if (m_find != NULL) CloseCacheWalk(m_find);
   }
   CUrlCacheWalk(const CUrlCacheWalk&) = delete;
   CUrlCacheWalk& operator=(const CUrlCacheWalk&) = delete;
@@ -206,7 +237,7 @@ class CUrlCacheWalk {
   DWORD First(const char* pattern) {
     for (;;) {
       DWORD size = BufferSize();
-      m_find = FindFirstUrlCacheEntryA(pattern, Entry(), &size);
+      m_find = FindFirstCacheEntry(pattern, Entry(), &size);
       if (m_find != NULL) return ERROR_SUCCESS;
       DWORD error = GetLastError();
       if (error != ERROR_INSUFFICIENT_BUFFER || !Grow(size)) return error;
@@ -215,7 +246,7 @@ class CUrlCacheWalk {
   DWORD Next() {
     for (;;) {
       DWORD size = BufferSize();
-      if (FindNextUrlCacheEntryA(m_find, Entry(), &size)) return ERROR_SUCCESS;
+      if (FindNextCacheEntry(m_find, Entry(), &size)) return ERROR_SUCCESS;
       DWORD error = GetLastError();
       if (error != ERROR_INSUFFICIENT_BUFFER || !Grow(size)) return error;
     }
@@ -253,7 +284,7 @@ bool CookiesFor(const std::string& address, std::string& cookies) {
   std::vector<char> buffer(kCookieBufferSize);
   for (;;) {
     DWORD size = static_cast<DWORD>(buffer.size());
-    if (InternetGetCookieA(address.c_str(), NULL, buffer.data(), &size)) {
+    if (GetCookie(address, buffer.data(), &size)) {
       buffer.back() = '\0';
       cookies = buffer.data();
       return true;
@@ -751,7 +782,7 @@ bool ImportCookies(std::FILE* stream) {
         continue;
       }
       if (token == ";") continue;  // an address that had no cookies left
-      if (!InternetSetCookieA(address.c_str(), NULL, (token + expiry).c_str())) return false;
+      if (!SetCookie(address, token + expiry)) return false;
     }
     address = token;
     skipping = read == TokenRead::TooLong || address.size() > kMaxAddress;
@@ -761,8 +792,8 @@ bool ImportCookies(std::FILE* stream) {
 bool ImportHistory(std::FILE* stream) {
   CComSession com;
   CComRef<IUrlHistoryStg> history;
-  if (FAILED(CoCreateInstance(kUrlHistoryClass, NULL, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-                              kUrlHistoryStore, history.ReceiveVoid())))
+  if (FAILED(CreateComObject(kUrlHistoryClass, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
+                             kUrlHistoryStore, history.ReceiveVoid())))
     return false;
   std::string token;
   for (TokenRead read; (read = ReadToken(stream, token, kMaxToken)) != TokenRead::End;) {

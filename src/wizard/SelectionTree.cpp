@@ -116,6 +116,7 @@ bool CSelectionTree::Load(Catalogue& catalogue, const std::string& path) {
   const auto& entries = catalogue.Entries();
   if (EditsCustomItems() && appended < entries.size()) m_group = entries[appended].get();
 
+  CRegistryValueReader saved;
   for (const auto& entry : entries) {
     // A set keeps its custom items under the group it was made with.
     if (m_operation == WizardOperation::Restore && entry->parent == nullptr &&
@@ -124,7 +125,7 @@ bool CSelectionTree::Load(Catalogue& catalogue, const std::string& path) {
     if (!entry->valid) continue;
     HTREEITEM parent = entry->parent != nullptr ? ItemOf(*entry->parent) : NULL;
     HTREEITEM item = Insert(*entry, parent != NULL ? parent : TVI_ROOT);
-    if (item == NULL || !LoadItemSelection(*entry)) continue;
+    if (item == NULL || !LoadItemSelection(*entry, saved)) continue;
     for (HTREEITEM checked = item; checked != NULL; checked = Related(checked, TVGN_PARENT))
       SetItemChecked(checked, true);
   }

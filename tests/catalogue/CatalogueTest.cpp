@@ -81,6 +81,43 @@ TEST_F(CatalogueEvaluation, ConditionsCombineLeftToRight) {
   EXPECT_EQ(&Entry("Old"), Entry("Nested").parent);
 }
 
+// Conditions on one path, each asked the way it is written: a value is no
+// key, a key read as a value is no value, and a key made between two
+// readings is there for the second.
+TEST_F(CatalogueEvaluation, ConditionsOnTheSamePathEachAskTheirOwnQuestion) {
+  std::string version = kRoot + "\\Present\\Version";
+  std::string later = kRoot + "\\Later";
+  std::string document;
+  for (int twice = 0; twice < 2; ++twice) {
+    std::string n = std::to_string(twice);
+    document += "<backup name=\"Exists" + n + "\" keyExists=\"" + kRoot + "\\Present\">\n</backup>\n"
+                "<backup name=\"NotExists" + n + "\" keyNotExists=\"" + kRoot + "\\Present\">\n</backup>\n"
+                "<backup name=\"ValueAsKey" + n + "\" keyExists=\"" + version + "\">\n</backup>\n"
+                "<backup name=\"Equals" + n + "\" keyEquals=\"" + version + "=Seven\">\n</backup>\n"
+                "<backup name=\"Differs" + n + "\" keyEquals=\"" + version + "=Eight\">\n</backup>\n"
+                "<backup name=\"KeyAsValue" + n + "\" keyEquals=\"" + kRoot + "\\Present=\">\n</backup>\n"
+                "<backup name=\"Later" + n + "\" keyExists=\"" + later + "\">\n"
+                " <var name=\"V\" value=\"[" + version + "]\"/>\n</backup>\n";
+  }
+  ASSERT_TRUE(Evaluate(document));
+  for (const char* n : {"0", "1"}) {
+    SCOPED_TRACE(n);
+    EXPECT_TRUE(Entry(std::string("Exists") + n).valid);
+    EXPECT_FALSE(Entry(std::string("NotExists") + n).valid);
+    EXPECT_FALSE(Entry(std::string("ValueAsKey") + n).valid);
+    EXPECT_TRUE(Entry(std::string("Equals") + n).valid);
+    EXPECT_FALSE(Entry(std::string("Differs") + n).valid);
+    EXPECT_FALSE(Entry(std::string("KeyAsValue") + n).valid);
+    EXPECT_FALSE(Entry(std::string("Later") + n).valid);
+    EXPECT_EQ(std::vector<std::string>{"Seven"}, Entry(std::string("Later") + n).variableValues);
+  }
+
+  ASSERT_TRUE(CreateRegistryKey(later));
+  ASSERT_TRUE(catalogue.Evaluate());
+  EXPECT_TRUE(Entry("Later0").valid);
+  EXPECT_TRUE(Entry("Later1").valid);
+}
+
 TEST_F(CatalogueEvaluation, ItemsKeepTheirNumbersAndPaths) {
   ASSERT_TRUE(Evaluate("<backup name=\"Mail\" detect=\"mail.exe\" display=\"The mail\" reboot=\"YES\">\n"
                        " <item path=\"($AppData)\\Mail\\\"/>\n"
@@ -288,6 +325,39 @@ TEST_F(CatalogueEvaluation, SelectionsAreKeptPerEntryAndPerMode) {
   EXPECT_FALSE(ReadRegistryValue(settings + "\\Gone"));
   DeleteKeyTree(settings + "\\Office");
   DeleteKeyTree(settings + "\\Schedule\\Office");
+}
+
+// One reader for a whole catalogue gives each entry the choice saved for it,
+// whichever key holds it and whatever was read before.
+TEST_F(CatalogueEvaluation, SelectionsReadTogetherAreEachEntrysOwn) {
+  std::string settings = "HKEY_CURRENT_USER\\Software\\Tervane\\Quillmark";
+  for (const char* name : {"\\Office", "\\Schedule\\Office", "\\Word"}) DeleteKeyTree(settings + name);
+  ASSERT_TRUE(Evaluate("<backup name=\"Office\">\n <backup name=\"Word\">\n </backup>\n"
+                       " <backup name=\"Excel\">\n </backup>\n</backup>\n"
+                       "<backup name=\"Word\">\n</backup>"));
+  const CatalogueEntry& office = *catalogue.Entries()[0];
+  const CatalogueEntry& officeWord = *catalogue.Entries()[1];
+  const CatalogueEntry& excel = *catalogue.Entries()[2];
+  const CatalogueEntry& word = *catalogue.Entries()[3];
+  ASSERT_EQ("Word", officeWord.name);
+  ASSERT_EQ(nullptr, word.parent);
+  SaveItemSelection(office, true);
+  SaveItemSelection(officeWord, false);
+  SaveItemSelection(word, true);
+  SetScheduleMode(true);
+  SaveItemSelection(excel, false);
+  SetScheduleMode(false);
+
+  CRegistryValueReader saved;
+  std::vector<bool> read;
+  for (const CatalogueEntry* entry : {&officeWord, &office, &word, &excel}) read.push_back(LoadItemSelection(*entry, saved));
+  SetScheduleMode(true);
+  for (const CatalogueEntry* entry : {&excel, &officeWord}) read.push_back(LoadItemSelection(*entry, saved));
+  SetScheduleMode(false);
+  EXPECT_EQ((std::vector<bool>{false, true, true, true, false, true}), read);
+  for (const CatalogueEntry* entry : {&officeWord, &office, &word, &excel})
+    EXPECT_EQ(LoadItemSelection(*entry), LoadItemSelection(*entry, saved)) << entry->name;
+  for (const char* name : {"\\Office", "\\Schedule\\Office", "\\Word"}) DeleteKeyTree(settings + name);
 }
 
 }  // namespace

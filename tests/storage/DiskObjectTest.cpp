@@ -173,6 +173,55 @@ TEST_F(DiskTest, ProtectedTargetIsReplacedAndTakesTheSourceAttributes) {
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(target.c_str()));
 }
 
+// A new target ends with exactly its source's attributes, whether its
+// create call gave them or a call after the copy did.
+TEST_F(DiskTest, NewTargetsTakeExactlyTheSourceAttributes) {
+  disk.SetOverwriteMode(OverwriteYesToAll);
+  const DWORD kCases[] = {
+      FILE_ATTRIBUTE_ARCHIVE,
+      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN,
+      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM,
+      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
+      FILE_ATTRIBUTE_HIDDEN,
+      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN,
+  };
+  for (DWORD wanted : kCases) {
+    std::string name = "attributes" + std::to_string(wanted);
+    std::string source = Make(name + "\\source.txt", "data");
+    ASSERT_TRUE(SetFileAttributesA(source.c_str(), wanted));
+    DWORD attributes = GetFileAttributesA(source.c_str());
+    SCOPED_TRACE(attributes);
+    std::string target = Path(name + "\\copy\\source.txt");
+    EXPECT_TRUE(disk.CopyFileToFolder(source, Path(name + "\\copy"))) << disk.GetErrorText();
+    EXPECT_EQ("data", ReadWholeFile(target));
+    EXPECT_EQ(attributes, GetFileAttributesA(target.c_str()));
+    SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  }
+  EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// With every answer yes an existing hidden or system target is opened as it
+// stands; it still becomes a plain file first and takes the whole copy.
+TEST_F(DiskTest, HiddenAndSystemTargetsAreReplacedWhole) {
+  std::string source = Make("s.txt", "new");
+  ASSERT_TRUE(SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_ARCHIVE));
+  disk.SetOverwriteMode(OverwriteYesToAll);
+  const DWORD kProtecting[] = {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM,
+                               FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM};
+  for (DWORD protecting : kProtecting) {
+    SCOPED_TRACE(protecting);
+    std::string target = Make("t\\t.txt", "old and longer");
+    ASSERT_TRUE(SetFileAttributesA(target.c_str(), protecting));
+    EXPECT_TRUE(disk.CopyOneFile(source, target)) << disk.GetErrorText();
+    EXPECT_EQ("new", ReadWholeFile(target));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(target.c_str()));
+    EXPECT_EQ(std::vector<std::string>{"t.txt"}, FilesIn(Path("t")));
+  }
+  EXPECT_TRUE(boxes.boxes.empty());
+  EXPECT_TRUE(question.asked.empty());
+}
+
 // ---------------------------------------------------------------- in use
 
 TEST_F(DiskTest, TargetInUseIsReplacedAtTheNextRestart) {
@@ -467,6 +516,48 @@ TEST_F(DiskTest, FailuresCarryTheSystemTextAndThePath) {
   EXPECT_TRUE(list.empty());
   EXPECT_FALSE(disk.ListAllFiles(Path("missing"), list));
   EXPECT_NE(std::string::npos, disk.GetErrorText().find(Path("missing\\*.*")));
+}
+
+// Every step of the path is reported once, in order, whether the folders
+// were there, partly there or not; a step that is a file fails the tree
+// and is named.
+TEST_F(DiskTest, CreateFolderTreeMakesTheMissingStepsAndNamesTheOneThatFails) {
+  struct CPaths : CTestRun {
+    std::vector<std::string> shown;
+    void SetCurrentPath(const std::string& path) override { shown.push_back(path); }
+  } paths;
+  disk.SetRunCallback(&paths);
+  std::string top = temp.Path().substr(0, temp.Path().size() - 1);
+  std::vector<std::string> steps;
+  for (size_t slash = top.find('\\'); slash != std::string::npos; slash = top.find('\\', slash + 1))
+    steps.push_back(top.substr(0, slash));
+  steps.erase(steps.begin());  // the drive is the root, no step
+  steps.push_back(top);
+  for (const char* step : {"\\a", "\\a\\b", "\\a\\b\\c"}) steps.push_back(top + step);
+
+  for (int pass = 0; pass < 2; ++pass) {  // made, then found
+    paths.shown.clear();
+    EXPECT_TRUE(disk.CreateFolderTree(Path("a\\b\\c")));
+    EXPECT_EQ(steps, paths.shown);
+  }
+  EXPECT_TRUE(IsFolder(Path("a\\b\\c")));
+  ASSERT_TRUE(RemoveDirectoryA(Path("a\\b\\c").c_str()) && RemoveDirectoryA(Path("a\\b").c_str()));
+  paths.shown.clear();
+  EXPECT_TRUE(disk.CreateFolderTree(Path("a\\b\\c\\")));
+  EXPECT_EQ(steps, paths.shown);
+  EXPECT_TRUE(IsFolder(Path("a\\b\\c")));
+
+  Make("a\\file.txt", "x");
+  for (const char* through : {"a\\file.txt\\d\\e", "a\\file.txt"}) {
+    SCOPED_TRACE(through);
+    EXPECT_FALSE(disk.CreateFolderTree(Path(through)));
+    std::string text = disk.GetErrorText();
+    std::string named = " " + Path("a\\file.txt");
+    ASSERT_GT(text.size(), named.size());
+    EXPECT_EQ(named, text.substr(text.size() - named.size()));
+  }
+  EXPECT_FALSE(IsFolder(Path("a\\file.txt\\d")));
+  disk.SetRunCallback(&question);
 }
 
 TEST_F(DiskTest, CreateEmptyFileMakesTheTreeAndEmptiesAnExistingFile) {
