@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "base/Lock.h"
@@ -60,6 +61,32 @@ class CParallelCalls {
   std::size_t m_busy = 0;  // threads released for this run and not yet done
   std::exception_ptr m_failure;
   bool m_quit = false;
+};
+
+// What the calls of a group work with (a reader, a block), one call at a
+// time each: a call takes one, made when none is idle, and gives it back.
+template <typename T>
+class CCallResources {
+ public:
+  T& Take() {
+    CLockScope hold(m_lock);
+    if (m_idle.empty()) {
+      m_all.emplace_back(new T());
+      return *m_all.back();
+    }
+    T* item = m_idle.back();
+    m_idle.pop_back();
+    return *item;
+  }
+  void Give(T& item) {
+    CLockScope hold(m_lock);
+    m_idle.push_back(&item);
+  }
+
+ private:
+  CCriticalSection m_lock;
+  std::vector<std::unique_ptr<T>> m_all;
+  std::vector<T*> m_idle;
 };
 
 // The group the registry's readers and writers share, made on first use and

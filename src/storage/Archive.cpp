@@ -541,7 +541,10 @@ bool ArchiveReader::PlanNewFile(const ZipEntryInfo& entry, const std::string& ta
 // with its error; one that couldn't be made new is unpacked here.
 bool ArchiveReader::UnpackNewFiles(std::vector<NewFile>& files, const std::string& targetFolder) {
   if (files.empty()) return true;
-  if (!m_calls) m_calls.reset(new CParallelCalls(FileThreads()));
+  if (!m_calls) {
+    m_calls.reset(new CParallelCalls(FileThreads()));
+    m_unpackers.reset(new CCallResources<Unpacker>);
+  }
   m_calls->Run(files.size(), [&](std::size_t i) { UnpackNewFile(files[i]); });
   bool ok = true;
   for (NewFile& file : files) {
@@ -569,40 +572,17 @@ void ArchiveReader::UnpackNewFile(NewFile& file) {
     file.outcome = NewFile::Outcome::kNotMade;
     return;
   }
-  Unpacker* unpacker = nullptr;
-  {
-    CLockScope hold(m_unpackersLock);
-    if (!m_idleUnpackers.empty()) {
-      unpacker = m_idleUnpackers.back();
-      m_idleUnpackers.pop_back();
-    } else {
-      m_unpackers.emplace_back(new Unpacker);
-      unpacker = m_unpackers.back().get();
-    }
-  }
-  CZipReader& zip = unpacker->zip;
-  bool complete = (zip.IsOpen() || zip.OpenBeside(m_zip)) && zip.GoToEntry(file.index) &&
-                  zip.OpenEntry();
-  const ZipEntryInfo* entry = zip.GetCurrentEntry();
-  if (!complete) {
+  Unpacker& unpacker = m_unpackers->Take();
+  CZipReader& zip = unpacker.zip;
+  if ((zip.IsOpen() || zip.OpenBeside(m_zip)) && zip.GoToEntry(file.index) && zip.OpenEntry()) {
+    if (FillNewFile(zip, *zip.GetCurrentEntry(), file.target, output, unpacker.block, file.error))
+      file.outcome = NewFile::Outcome::kUnpacked;
+  } else {
     file.error = zip.GetErrorText();
-  } else {
-    complete = CopyEntryData(zip, output.Get(), file.target, unpacker->block, file.error) &&
-               !StopRequested();
-  }
-  FILETIME universal;
-  if (complete && EntryFileTime(*entry, universal))
-    SetFileTime(output.Get(), &universal, NULL, &universal);
-  output.Reset();
-  if (complete) {
-    ApplyStoredAttributes(*entry, file.target);
-    MarkDesktopIni(file.target);
-    file.outcome = NewFile::Outcome::kUnpacked;
-  } else {
+    output.Reset();
     DeleteFileA(file.target.c_str());
   }
-  CLockScope hold(m_unpackersLock);
-  m_idleUnpackers.push_back(unpacker);
+  m_unpackers->Give(unpacker);
 }
 
 bool ArchiveReader::MakeFolderTree(const std::string& folder, CDiskObject& disk, bool* remembered) {
@@ -691,7 +671,9 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
     }
     state = PrepareTarget(target, fresh);
   }
-  if (state == TargetState::Fresh) return UnpackToNewFile(entry, target, fresh);
+  // A target that didn't exist is written in place: nothing is there to keep.
+  if (state == TargetState::Fresh)
+    return FillNewFile(m_zip, entry, target, fresh, m_block, m_errorText);
   if (state != TargetState::Replace && state != TargetState::InUse) {
     m_zip.CloseEntry();
     return state == TargetState::Skip;
@@ -745,11 +727,12 @@ bool ArchiveReader::UnpackOverExisting(const ZipEntryInfo& entry, const std::str
   return true;
 }
 
-// A target that didn't exist is written in place: nothing is there to keep,
-// and a copy that fails or is cancelled is removed again.
-bool ArchiveReader::UnpackToNewFile(const ZipEntryInfo& entry, const std::string& target,
-                                    CHandle& output) {
-  bool complete = CopyEntryTo(output.Get(), target) && !StopRequested();
+// The open entry into the new file in `output`, with the entry's time and
+// attributes; a copy that fails or is cancelled is removed again.
+bool ArchiveReader::FillNewFile(CZipReader& zip, const ZipEntryInfo& entry,
+                                const std::string& target, CHandle& output,
+                                std::vector<unsigned char>& buffer, std::string& error) {
+  bool complete = CopyEntryData(zip, output.Get(), target, buffer, error) && !StopRequested();
   FILETIME universal;
   if (complete && EntryFileTime(entry, universal))
     SetFileTime(output.Get(), &universal, NULL, &universal);

@@ -162,7 +162,8 @@ class ArchiveReader {
   bool CopyEntryTo(HANDLE output, const std::string& target);
   bool CopyEntryData(CZipReader& zip, HANDLE output, const std::string& target,
                      std::vector<unsigned char>& buffer, std::string& error);
-  bool UnpackToNewFile(const ZipEntryInfo& entry, const std::string& target, CHandle& output);
+  bool FillNewFile(CZipReader& zip, const ZipEntryInfo& entry, const std::string& target,
+                   CHandle& output, std::vector<unsigned char>& buffer, std::string& error);
   bool UnpackOverExisting(const ZipEntryInfo& entry, const std::string& target,
                           const std::string& parent, TargetState state);
   bool EntryTarget(const ZipEntryInfo& entry, const std::string& targetFolder,
@@ -196,9 +197,7 @@ class ArchiveReader {
   std::vector<unsigned char> m_block;  // one block of entry data
   // Made by the first UnpackFolder with files to share out.
   std::unique_ptr<CParallelCalls> m_calls;
-  CCriticalSection m_unpackersLock;
-  std::vector<std::unique_ptr<Unpacker>> m_unpackers;
-  std::vector<Unpacker*> m_idleUnpackers;
+  std::unique_ptr<CCallResources<Unpacker>> m_unpackers;
   CStopRequest m_ownStop;
   CStopRequest* m_stop = &m_ownStop;
 };

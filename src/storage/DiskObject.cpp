@@ -681,8 +681,9 @@ bool CopyToNewFile(const std::string& source, const std::string& target,
                             NULL, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL, NULL));
   if (!input.Valid()) return false;
+  DWORD createAttributes = CreateAttributesFor(attributes);
   CHandle output(CreateFileA(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
-                             FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL, NULL));
+                             FILE_FLAG_BACKUP_SEMANTICS | createAttributes, NULL));
   if (!output.Valid()) return false;
   buffer.resize(kBlockSize);
   bool copied = true;
@@ -701,8 +702,8 @@ bool CopyToNewFile(const std::string& source, const std::string& target,
     DeleteFileA(target.c_str());
     return false;
   }
-  // A file made new has a plain file's attributes already.
-  if (attributes != FILE_ATTRIBUTE_ARCHIVE) SetFileAttributesA(target.c_str(), attributes);
+  if (attributes != AttributesOfNewFile(createAttributes))
+    SetFileAttributesA(target.c_str(), attributes);
   return true;
 }
 
@@ -713,19 +714,14 @@ void CDiskObject::CopyToNewFiles(const std::vector<std::string>& sources,
                                  std::vector<char>& copied) {
   copied.assign(sources.size(), 0);
   if (sources.size() < 2) return;  // nothing to share out
-  if (!m_calls) m_calls.reset(new CParallelCalls(FileThreads()));
+  if (!m_calls) {
+    m_calls.reset(new CParallelCalls(FileThreads()));
+    m_blocks.reset(new CCallResources<std::vector<char>>);
+  }
   m_calls->Run(sources.size(), [&](std::size_t i) {
-    std::vector<char> block;
-    {
-      CLockScope hold(m_blocksLock);
-      if (!m_idleBlocks.empty()) {
-        block.swap(m_idleBlocks.back());
-        m_idleBlocks.pop_back();
-      }
-    }
+    std::vector<char>& block = m_blocks->Take();
     copied[i] = CopyToNewFile(sources[i], targets[i], block, *m_stop) ? 1 : 0;
-    CLockScope hold(m_blocksLock);
-    m_idleBlocks.push_back(std::move(block));
+    m_blocks->Give(block);
   });
 }
 

@@ -175,6 +175,5 @@ class CDiskObject {
   // Made by the first folder copy with files to share out, with a block
   // for each thread at a time.
   std::unique_ptr<CParallelCalls> m_calls;
-  CCriticalSection m_blocksLock;
-  std::vector<std::vector<char>> m_idleBlocks;
+  std::unique_ptr<CCallResources<std::vector<char>>> m_blocks;
 };
