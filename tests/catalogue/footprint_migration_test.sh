@@ -5,7 +5,9 @@
 # backupcmd and the shipped backup.xml, and restored on computer B, whose
 # application data, documents, start menu and program folders lie elsewhere
 # and where only the programs' installers have run. Then every setting must
-# be on B, and every value B's installers wrote must still be B's own.
+# be on B, and every value B's installers wrote must still be B's own; and
+# Wine's own Notepad, WordPad, Minesweeper and Registry Editor, started and
+# closed on B, must keep what was restored.
 #   footprint_migration_test.sh <build-dir> <win32|win64>
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -105,6 +107,13 @@ check "B misses no program of the set ($(grep -A3 'not found' <<<"$out" | head -
 
 report=$(on b "$probe" check "$(winpath "$root/expected.txt")")
 grep '^FAILED' <<<"$report"
+
+# Wine's own programs on the new computer, drawing on a virtual screen. One
+# virtual screen starts at a time: the windowed tests share the lock.
+on b reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f >/dev/null
+"$scripts/wine-prefix.sh" "$root/b" "$arch" down
+check "Wine's programs keep the restored settings" flock "$build/wineprefix-x.lock" \
+  xvfb-run -a -s "-screen 0 1024x768x24" "$here/real_programs.sh" "$build" "$arch" "$root/b" "$root/expected.txt"
 proven=$(grep -c '^proven: ' <<<"$report")
 
 # Every program the catalogue ships has a footprint that proves it.

@@ -21,6 +21,10 @@
 //   footprint_probe expect <footprint-folder> <apps-root> <expectations>
 //   footprint_probe check <expectations>
 //   footprint_probe detect <catalogue>
+//   footprint_probe run <program> [arguments]   starts a windowed program,
+//                                     waits for its window and closes it as
+//                                     a user would, so that it saves its
+//                                     settings
 // Exit status 0 when everything was laid, expected or found.
 #include <windows.h>
 
@@ -344,6 +348,55 @@ int DetectCommand(const std::string& path) {
   return 0;
 }
 
+struct WindowSearch {
+  DWORD process;
+  HWND found;
+};
+
+BOOL CALLBACK FindProgramWindow(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<WindowSearch*>(param);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != search->process || !IsWindowVisible(window) || GetWindow(window, GW_OWNER))
+    return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+int RunCommand(const std::string& commandLine) {
+  STARTUPINFOA startup = {sizeof startup};
+  PROCESS_INFORMATION process = {};
+  std::vector<char> line(commandLine.begin(), commandLine.end());
+  line.push_back('\0');
+  if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+    std::printf("can't start %s\n", commandLine.c_str());
+    return 1;
+  }
+  WaitForInputIdle(process.hProcess, 20000);
+  WindowSearch search{process.dwProcessId, NULL};
+  for (int wait = 0; wait < 200 && search.found == NULL; ++wait) {
+    EnumWindows(FindProgramWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found == NULL) Sleep(100);
+  }
+  int result = 0;
+  if (search.found == NULL) {
+    std::printf("%s showed no window\n", commandLine.c_str());
+    TerminateProcess(process.hProcess, 1);
+    result = 1;
+  } else {
+    Sleep(500);  // let it finish starting, as a user would
+    PostMessageA(search.found, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
+      std::printf("%s didn't close\n", commandLine.c_str());
+      TerminateProcess(process.hProcess, 1);
+      result = 1;
+    }
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -353,6 +406,11 @@ int main(int argc, char** argv) {
   if (command == "expect" && argc == 5) return ExpectCommand(argv[2], argv[3], argv[4]);
   if (command == "check" && argc == 3) return CheckCommand(argv[2]);
   if (command == "detect" && argc == 3) return DetectCommand(argv[2]);
+  if (command == "run" && argc >= 3) {
+    std::string line;
+    for (int i = 2; i < argc; ++i) line += std::string(i > 2 ? " \"" : "\"") + argv[i] + "\"";
+    return RunCommand(line);
+  }
   std::fprintf(stderr, "usage: footprint_probe lay|expect|check|detect ...\n");
   return 2;
 }
