@@ -3,11 +3,29 @@
 # wineserver alive for a test run.
 #   wine-prefix.sh <build-dir> <win32|win64> up    create if missing, start the server
 #   wine-prefix.sh <build-dir> <win32|win64> down  stop the server
+#   wine-prefix.sh <folder> <win32|win64> fresh <build-dir>
+#                      a computer nobody has used yet in <folder>: a copy of
+#                      a prefix made once per build folder, server started
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/wine-env.sh" "$1" "$2"
 
 case "$3" in
+  fresh)
+    template="$4/fresh-computer"
+    exec 8>"$4/fresh-computer.lock"
+    flock 8
+    if [ ! -f "$template/wineprefix/.quillmark-ready" ]; then
+      mkdir -p "$template"
+      "$0" "$template" "$2" up
+      "$0" "$template" "$2" down
+    fi
+    exec 8>&-
+    "$WINESERVER" -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    cp -a "$template/wineprefix" "$WINEPREFIX"
+    "$0" "$1" "$2" up
+    ;;
   up)
     exec 9>"$QM_BUILD_DIR/wineprefix.lock"
     flock 9
@@ -32,7 +50,7 @@ case "$3" in
     "$WINESERVER" -k 2>/dev/null || true
     ;;
   *)
-    echo "usage: $0 <build-dir> <win32|win64> up|down" >&2
+    echo "usage: $0 <build-dir> <win32|win64> up|down|fresh <build-dir>" >&2
     exit 2
     ;;
 esac

@@ -49,17 +49,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Fresh computers each run: a template prefix is made once and copied.
 for computer in a b; do
-  rm -rf "$root/$computer"
-  if [ ! -f "$root/template/wineprefix/.quillmark-ready" ]; then
-    mkdir -p "$root/template"
-    "$scripts/wine-prefix.sh" "$root/template" "$arch" up
-    "$scripts/wine-prefix.sh" "$root/template" "$arch" down
-  fi
-  mkdir -p "$root/$computer"
-  cp -a "$root/template/wineprefix" "$root/$computer/"
-  "$scripts/wine-prefix.sh" "$root/$computer" "$arch" up
+  "$scripts/wine-prefix.sh" "$root/$computer" "$arch" fresh "$build"
   on $computer reg add 'HKCU\Software\Tervane\Quillmark' /f >/dev/null
 done
 
