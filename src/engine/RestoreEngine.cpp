@@ -97,7 +97,7 @@ void CRestoreRun::RestoreItem(CatalogueEntry& entry, std::string& item) {
     case ItemKind::Registry:
       // The entry's file holds all its registry items: imported once.
       if (!m_registryImported &&
-          !ImportRegistryFile(m_setFolder + kRegistryFolder + "\\" + m_dotted + ".xml"))
+          !ImportRestoredRegistryFile(m_setFolder + kRegistryFolder + "\\" + m_dotted + ".xml"))
         m_callback.LogItemError(kImportRegistry + m_dotted + ".xml");
       m_registryImported = true;
       break;

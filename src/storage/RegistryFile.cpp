@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -663,10 +664,28 @@ bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std:
 
 namespace {
 
+const char kKeptFolderPlaces[] = "Kept this computer's own special folders, not those of the set: ";
+
+// The keys whose values say where this computer keeps its documents,
+// application data, start menu and the other special folders, for the user
+// or for all users. Another computer's places would move every later item.
+bool PlacesSpecialFolders(const std::string& identity) {
+  static const char* const kKeys[] = {
+      "hkey_current_user\\software\\microsoft\\windows\\currentversion\\explorer\\user shell folders",
+      "hkey_current_user\\software\\microsoft\\windows\\currentversion\\explorer\\shell folders",
+      "hkey_local_machine\\software\\microsoft\\windows\\currentversion\\explorer\\user shell folders",
+      "hkey_local_machine\\software\\microsoft\\windows\\currentversion\\explorer\\shell folders"};
+  for (const char* key : kKeys)
+    if (identity == key) return true;
+  return false;
+}
+
 // One reading of a registry key file into the registry: the open Key
 // levels and the Value being collected.
 class CRegistryImport {
  public:
+  explicit CRegistryImport(bool keepFolderPlaces) : m_keepFolderPlaces(keepFolderPlaces) {}
+
   // False once a key can neither be opened nor made: the import stops.
   bool Token(XmlReader& reader) {
     const std::string& element = reader.GetElementName();
@@ -716,10 +735,21 @@ class CRegistryImport {
       if (m_openKeys.back() && !m_stack.empty()) m_stack.pop_back();
       m_openKeys.pop_back();
     } else if (SameName(element, "Value") && !m_stack.empty()) {
+      if (m_keepFolderPlaces && PlacesSpecialFolders(m_stack.back().identity)) {
+        if (m_keptKeys.insert(m_stack.back().identity).second) WriteLog(kKeptFolderPlaces + KeyPath());
+        m_value.Clear();
+        return;
+      }
       m_pending.Add(m_stack.back().key, m_stack.back().identity, m_value, m_folders);
       if (m_pending.Full()) m_pending.Write();
       m_value.Clear();
     }
+  }
+
+  std::string KeyPath() const {
+    std::string path;
+    for (const ImportKeyEntry& level : m_stack) path += (path.empty() ? "" : "\\") + level.name;
+    return path;
   }
 
   // Unescapes into one of the texts kept for it, whose room serves every
@@ -739,16 +769,20 @@ class CRegistryImport {
   ImportValueEntry m_value;
   CPendingValues m_pending;
   bool m_ok = true;
+  bool m_keepFolderPlaces;
+  std::set<std::string> m_keptKeys;
 };
 
 }  // namespace
 
-bool ImportRegistryFile(const std::string& xmlFile) {
+namespace {
+
+bool ImportFile(const std::string& xmlFile, bool keepFolderPlaces) {
   XmlReader reader;
   reader.SetShowErrors(true);
   if (!reader.Open(xmlFile)) return false;
   XmlErrorSink previousSink = SetXmlErrorSink(ShowImportProblem);
-  CRegistryImport import;
+  CRegistryImport import(keepFolderPlaces);
   bool result = true;
   while (result && reader.Next()) result = import.Token(reader);
   import.Finish();
@@ -759,6 +793,12 @@ bool ImportRegistryFile(const std::string& xmlFile) {
   SetXmlErrorSink(previousSink);
   return result;
 }
+
+}  // namespace
+
+bool ImportRegistryFile(const std::string& xmlFile) { return ImportFile(xmlFile, false); }
+
+bool ImportRestoredRegistryFile(const std::string& xmlFile) { return ImportFile(xmlFile, true); }
 
 bool ExportRegistryKeyToFile(const std::string& xmlFile, const std::string& key) {
   XmlWriter writer;

@@ -21,6 +21,10 @@ bool ExportRegistryKey(XmlWriter& writer, const std::string& keyPath, const std:
 // that can't be written is reported and skipped. Problems are shown in a
 // message box in the wizard and printed (logged when silent) otherwise.
 bool ImportRegistryFile(const std::string& xmlFile);
+// The same for a restore, which keeps this computer's own places of its
+// special folders: the values of the "User Shell Folders" and "Shell
+// Folders" keys in the file are left out, and the log says so once a key.
+bool ImportRestoredRegistryFile(const std::string& xmlFile);
 
 // The console's /e: the whole key into a new file.
 bool ExportRegistryKeyToFile(const std::string& xmlFile, const std::string& key);

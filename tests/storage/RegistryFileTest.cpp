@@ -283,6 +283,48 @@ TEST_F(RegistryFiles, ImportCreatesKeysAndHonoursAttributeOrder) {
   EXPECT_EQ(std::string("0x00000001\0", 11), value.second);
 }
 
+// A set from another computer must not move this computer's documents or
+// application data: a restore leaves the special folders' keys alone, in
+// whatever letters the file names them, and imports everything else.
+TEST_F(RegistryFiles, RestoresKeepThisComputersSpecialFolders) {
+  const std::string shell = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\";
+  const std::string root = "HKEY_CURRENT_USER\\";
+  // Takes the test's values out again, whatever the import did.
+  auto place = [&](const char* key) {
+    std::pair<DWORD, std::string> value = GetValue(root + shell + key, "QmPlace");
+    HKEY opened;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, (shell + key).c_str(), 0, KEY_SET_VALUE, &opened) ==
+        ERROR_SUCCESS) {
+      RegDeleteValueA(opened, "QmPlace");
+      RegCloseKey(opened);
+    }
+    return value.second;
+  };
+  WriteWholeFile(file, Document(
+      "<Registry><Key Name=\"HKEY_CURRENT_USER\">"
+      "<Key Name=\"software\\microsoft\\windows\\currentversion\\explorer\">"
+      "<Key Name=\"User Shell Folders\"><Value Name=\"QmPlace\" Content=\"C:\\Old\"/></Key>"
+      "<Key Name=\"Shell Folders\"><Value Name=\"QmPlace\" Content=\"C:\\Old\"/></Key>"
+      "<Key Name=\"QmShellView\"><Value Name=\"QmPlace\" Content=\"kept\"/></Key></Key>"
+      "<Key Name=\"Software\\QmFileTarget\"><Value Name=\"a\" Content=\"b\"/></Key></Key></Registry>"));
+
+  EXPECT_TRUE(ImportRestoredRegistryFile(file));
+  EXPECT_EQ("<missing>", place("User Shell Folders"));
+  EXPECT_EQ("<missing>", place("Shell Folders"));
+  EXPECT_EQ(std::string("kept\0", 5), place("QmShellView"));
+  EXPECT_EQ(std::string("b\0", 2), GetValue(kTarget, "a").second);
+  EXPECT_NE(std::string::npos,
+            ReadWholeFile(temp.Path() + "QMARK.log")
+                .find("not those of the set: HKEY_CURRENT_USER\\software\\microsoft\\windows"
+                      "\\currentversion\\explorer\\User Shell Folders"));
+
+  // The console's import of a file the user chose keeps its old way.
+  EXPECT_TRUE(ImportRegistryFile(file));
+  EXPECT_EQ(std::string("C:\\Old\0", 7), place("User Shell Folders"));
+  EXPECT_EQ(std::string("C:\\Old\0", 7), place("Shell Folders"));
+  DeleteKeyTree(root + shell + "QmShellView");
+}
+
 TEST_F(RegistryFiles, ImportStopsAtKeysItCannotWrite) {
   EXPECT_FALSE(Import(Document("<Key Name=\"HKEY_NOWHERE\"><Value Name=\"a\" Content=\"b\"/></Key>")));
   EXPECT_TRUE(ui.boxes.empty());
