@@ -19,7 +19,7 @@ packages=(
   tmux bsdutils
   wine64 g++-mingw-w64-x86-64-posix
   clang libclang-rt-14-dev g++
-  python3 fp-utils
+  python3 fp-utils nsis
 )
 
 if dpkg --print-foreign-architectures | grep -qx i386; then need_i386=0; fi
