@@ -32,16 +32,7 @@ on() {
   local computer=$1 folder=$root
   shift
   if [ "$1" = --in ]; then folder=$2; shift 2; fi
-  (
-    . scripts/wine-env.sh "$root/$computer" "$arch"
-    cd "$folder"
-    out=$(mktemp "$root/out.XXXXXX")
-    status=0
-    "$QM_WINE" "$@" >"$out" 2>&1 </dev/null || status=$?
-    tr -d '\r' <"$out"
-    rm -f "$out"
-    exit $status
-  )
+  scripts/on-computer.sh "$root/$computer" "$arch" "$folder" "$@"
 }
 installed() { echo "$(drive "$1")/Program Files/Quillmark"; }
 probe=$(winpath "$tree/bin/footprint_probe.exe")

@@ -25,15 +25,7 @@ check() {  # check <description> <condition...>
 on() {
   local computer=$1
   shift
-  (
-    . "$scripts/wine-env.sh" "$root/$computer" "$arch"
-    out=$(mktemp "$root/out.XXXXXX")
-    status=0
-    "$QM_WINE" "$@" >"$out" 2>&1 </dev/null || status=$?
-    tr -d '\r' <"$out"
-    rm -f "$out"
-    exit $status
-  )
+  "$scripts/on-computer.sh" "$root/$computer" "$arch" "$PWD" "$@"
 }
 drive() { echo "$root/$1/wineprefix/drive_c"; }
 cleanup() {

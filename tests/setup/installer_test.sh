@@ -36,16 +36,7 @@ on() {
   local computer=$1 folder=$PWD
   shift
   if [ "$1" = --in ]; then folder=$2; shift 2; fi
-  (
-    . "$scripts/wine-env.sh" "$root/$computer" "$arch"
-    cd "$folder" || exit 1
-    out=$(mktemp "$root/out.XXXXXX")
-    status=0
-    "$QM_WINE" "$@" >"$out" 2>&1 </dev/null || status=$?
-    tr -d '\r' <"$out"
-    rm -f "$out"
-    exit $status
-  )
+  "$scripts/on-computer.sh" "$root/$computer" "$arch" "$folder" "$@"
 }
 # values <a|b> <key> [/s]: the key's values as "name|type|data" lines, or
 # with /s everything below it as reg prints it.
