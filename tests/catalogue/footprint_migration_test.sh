@@ -20,25 +20,9 @@ mkdir -p "$root/a" "$root/b" "$root/sets"
 winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
 probe=$(winpath "$build/bin/footprint_probe.exe")
 prints=$(winpath "$here/footprints")
-passes=0 failures=0
-check() {  # check <description> <condition...>
-  local what=$1
-  shift
-  if "$@"; then passes=$((passes + 1)); else failures=$((failures + 1)); echo "FAILED: $what"; fi
-}
-# on <a|b> <windows program> [args...]: runs it on that computer from the
-# programs' folder, where the shipped catalogue lies.
-on() {
-  local computer=$1
-  shift
-  "$scripts/on-computer.sh" "$root/$computer" "$arch" "$build/bin" "$@"
-}
-drive() { echo "$root/$1/wineprefix/drive_c"; }
-cleanup() {
-  "$scripts/wine-prefix.sh" "$root/a" "$arch" down
-  "$scripts/wine-prefix.sh" "$root/b" "$arch" down
-}
-trap cleanup EXIT
+# The programs run from the programs' folder, where the shipped catalogue lies.
+program_folder="$build/bin"
+. "$here/../support/two_computers.sh"
 
 for computer in a b; do
   "$scripts/wine-prefix.sh" "$root/$computer" "$arch" fresh "$build"

@@ -14,25 +14,8 @@ root="$build/migration"
 mkdir -p "$root/a" "$root/b" "$root/sets"
 probe="Z:$(echo "$build/bin/migration_probe.exe" | tr / '\\')"
 sets="Z:$(echo "$root/sets" | tr / '\\')"
-passes=0 failures=0
-check() {  # check <description> <condition...>
-  local what=$1
-  shift
-  if "$@"; then passes=$((passes + 1)); else failures=$((failures + 1)); echo "FAILED: $what"; fi
-}
-
-# on <a|b> <windows program> [args...]: runs it on that computer, output to stdout.
-on() {
-  local computer=$1
-  shift
-  "$scripts/on-computer.sh" "$root/$computer" "$arch" "$PWD" "$@"
-}
-drive() { echo "$root/$1/wineprefix/drive_c"; }
-cleanup() {
-  "$scripts/wine-prefix.sh" "$root/a" "$arch" down
-  "$scripts/wine-prefix.sh" "$root/b" "$arch" down
-}
-trap cleanup EXIT
+program_folder=$PWD
+. "$(dirname "$0")/../support/two_computers.sh"
 
 usf='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
 for computer in a b; do
