@@ -1,5 +1,6 @@
 #include "engine/EngineRun.h"
 
+#include <cstring>
 #include <vector>
 
 #include "base/Flags.h"
@@ -30,7 +31,12 @@ std::string EntryPath(const CatalogueEntry& entry) {
   std::string path;
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     if (!path.empty()) path += '\\';
-    path += (*it)->name;
+    // A name taken from a registry key ("Work: home?") may hold characters
+    // that no file name can; the set's folder and registry file get a
+    // stand-in, the same at backup and restore. Names that could be written
+    // before stay as they were, so older sets still restore.
+    for (char c : (*it)->name)
+      path += static_cast<unsigned char>(c) < 32 || std::strchr(":*?\"<>|", c) ? '_' : c;
   }
   return path;
 }

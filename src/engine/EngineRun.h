@@ -21,7 +21,8 @@ class CFatalError : public std::runtime_error {
 };
 
 // The names of the entry's ancestors, outermost first, then its own, joined
-// with "\" ("Office\Mail"); the dotted form uses "." ("Office.Mail").
+// with "\" ("Office\Mail"), each character no file name can hold made
+// "_"; the dotted form uses "." ("Office.Mail").
 std::string EntryPath(const CatalogueEntry& entry);
 std::string DottedPath(const std::string& entryPath);
 

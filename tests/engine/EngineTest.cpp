@@ -416,6 +416,48 @@ TEST_F(Engine, ForeachRepetitionsAndQuotedFoldersComeBack) {
   EXPECT_EQ("Bob's game", ReadWholeFile(src + "Games\\Bob's files\\save.dat"));
 }
 
+// A registry key's name may hold characters that no file name can (a mail
+// profile called "Work: home?*"); the entry's registry file and folder in the
+// set use a stand-in, and both come back, plain and packed.
+TEST_F(Engine, EntryNamesNoFileNameCanHoldStillComeBack) {
+  CScriptedInteraction console;
+  Set(kRoot + "\\Profiles\\work: home?*\\Server", "mail.example.org");
+  Write("store.dat", "mails");
+  WriteWholeFile(temp.Path() + "backup.xml",
+                 Lines("<catalogue>\n"
+                       "<backup name=\"Mail ($P)\" foreach=\"P\" in=\"" + kRoot + "\\Profiles\\x\">\n"
+                       " <item path=\"" + kRoot + "\\Profiles\\($P)\\\"/>\n"
+                       " <item path=\"" + src + "store.dat\"/>\n"
+                       "</backup>\n"
+                       "</catalogue>\n"));
+  const std::vector<std::string> chosen = {"Mail Work: home?*"};
+  for (bool pack : {false, true}) {
+    SCOPED_TRACE(pack ? "packed" : "plain");
+    Catalogue catalogue;
+    Load(catalogue, temp.Path() + "backup.xml", chosen);
+    ASSERT_TRUE(Backup(catalogue, pack));
+    DeleteKeyTree(kRoot + "\\Profiles");
+    WriteWholeFile(src + "store.dat", "changed");
+
+    ArchiveReader reader(&front);
+    Catalogue settings;
+    std::string folder = set;
+    if (pack) {
+      ASSERT_TRUE(reader.Open(set + "restore.zip", true));
+      folder = temp.Path() + "work\\";
+      UnpackSettings(reader, folder, settings);
+    }
+    Load(settings, folder + "restore.xml", chosen);
+    EXPECT_TRUE(RunRestore(disk, reader, pack, folder, settings, front));
+    EXPECT_EQ("mail.example.org",
+              ReadRegistryValue(kRoot + "\\Profiles\\Work: home?*\\Server").value_or("?"));
+    EXPECT_EQ("mails", ReadWholeFile(src + "store.dat"));
+    reader.Close();
+    disk.RemoveFolderTree(set);
+    disk.CreateFolderTree(set + "Registry\\");
+  }
+}
+
 // Settings that can't be written would leave a set that lies about itself.
 TEST_F(Engine, UnwritableRestoreSettingsAreFatal) {
   CScriptedInteraction console;
