@@ -247,6 +247,10 @@ bool ArchiveWriter::AddFolder(const std::string& folder, const std::string& arch
     std::string name = find.Name();
     // Only the folder's own entries; ".purple" and the like are user data.
     if (name.empty() || name == "." || name == "..") continue;
+    if (std::optional<std::string> why = UncopyableName(path, name)) {
+      m_failedFiles.push_back({path + name + (find.IsFolder() ? "\\" : ""), *why});
+      continue;
+    }
     if (!find.IsFolder()) {
       // A file gone since the listing leaves no error text and isn't missed.
       if (!AddFileAs(path + name, archiveFolder) && !StopRequested() && !m_errorText.empty())
@@ -785,11 +789,8 @@ bool ArchiveReader::CopyEntryData(CZipReader& zip, HANDLE output, const std::str
       break;
     }
     if (got == 0) break;
-    DWORD put = 0;
-    if (!WriteFile(output, buffer.data(), static_cast<DWORD>(got), &put, NULL) ||
-        put != static_cast<DWORD>(got)) {
-      DWORD code = GetLastError();
-      error = SystemMessage(code != ERROR_SUCCESS ? code : ERROR_DISK_FULL) + " " + target;
+    if (DWORD code = WriteAll(output, buffer.data(), static_cast<DWORD>(got))) {
+      error = SystemMessage(code) + " " + target;
       ok = false;
       break;
     }

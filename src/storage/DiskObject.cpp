@@ -19,6 +19,9 @@ const char kWriteTo[] = "Couldn't write to file ";
 const char kFileOpenError[] = "File open error";
 const char kFileReadError[] = "File read error";
 const char kFileWriteError[] = "File write error";
+const char kNameOutsideCodePage[] =
+    "The name holds characters that this computer's code page lacks; not copied.";
+const char kPathTooLong[] = "The path is longer than Windows allows; not copied.";
 
 // Beside a target in use, swapped in at the next restart.
 const char kInUsePrefix[] = "FIU";
@@ -122,6 +125,22 @@ bool IsFolder(const std::string& path) {
 
 bool IsInUse(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_USER_MAPPED_FILE;
+}
+
+std::optional<std::string> UncopyableName(const std::string& folder, const std::string& name) {
+  if (name.find('?') != std::string::npos) return std::string(kNameOutsideCodePage);
+  // Room for a backslash and a name below it, as a folder's listing needs.
+  if (folder.size() + name.size() + 2 >= MAX_PATH) return std::string(kPathTooLong);
+  return std::nullopt;
+}
+
+DWORD WriteAll(HANDLE file, const void* data, DWORD size) {
+  DWORD put = 0;
+  if (!WriteFile(file, data, size, &put, NULL)) {
+    DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
+  }
+  return put == size ? 0 : ERROR_DISK_FULL;
 }
 
 std::string SystemMessage(DWORD code) {
@@ -285,7 +304,8 @@ bool CDiskObject::ListSubfolders(const std::string& folder, std::vector<std::str
   return ListSubfoldersOf(path, list);
 }
 
-bool CDiskObject::ListSubfoldersOf(const std::string& folder, std::vector<std::string>& list) {
+bool CDiskObject::ListSubfoldersOf(const std::string& folder, std::vector<std::string>& list,
+                                   std::vector<CFailedFile>* leftOut) {
   std::string search = folder + "*.*";
   CFind find(search);
   if (!find.Valid()) {
@@ -297,10 +317,16 @@ bool CDiskObject::ListSubfoldersOf(const std::string& folder, std::vector<std::s
   do {
     std::string name = find.Name();
     if (!find.IsFolder() || IsDotEntry(name)) continue;
+    if (leftOut != nullptr) {
+      if (std::optional<std::string> why = UncopyableName(folder, name)) {
+        leftOut->push_back({folder + name + "\\", *why});
+        continue;
+      }
+    }
     std::string subfolder = folder + name + "\\";
     list.push_back(subfolder);
     ShowProgress(name);
-    if (!ListSubfoldersOf(subfolder, list)) return false;
+    if (!ListSubfoldersOf(subfolder, list, leftOut)) return false;
   } while (find.Next());
   return true;
 }
@@ -547,10 +573,9 @@ bool CDiskObject::WriteBeside(const std::string& target, CopyRoute route, CHandl
 bool CDiskObject::CopyBlocks(HANDLE input, HANDLE output, std::vector<char>& buffer, DWORD got,
                              const std::string& source, const std::string& target) {
   for (;;) {
-    DWORD put = 0;
-    if (got > 0 && (!WriteFile(output, buffer.data(), got, &put, NULL) || put != got)) {
-      DWORD error = GetLastError();
-      SetSystemError(error != ERROR_SUCCESS ? error : ERROR_DISK_FULL, kWriteTo + target + ".");
+    DWORD error = got > 0 ? WriteAll(output, buffer.data(), got) : 0;
+    if (error != 0) {
+      SetSystemError(error, kWriteTo + target + ".");
       AskFileError(m_run, m_errorText, kFileWriteError, MB_OK | MB_ICONERROR);
       return false;
     }
@@ -688,9 +713,9 @@ bool CopyToNewFile(const std::string& source, const std::string& target,
   buffer.resize(kBlockSize);
   bool copied = true;
   for (;;) {
-    DWORD got = 0, put = 0;
+    DWORD got = 0;
     if (!ReadFile(input.Get(), buffer.data(), kBlockSize, &got, NULL) ||
-        (got > 0 && (!WriteFile(output.Get(), buffer.data(), got, &put, NULL) || put != got)) ||
+        (got > 0 && WriteAll(output.Get(), buffer.data(), got) != 0) ||
         stop.Requested()) {
       copied = false;
       break;
@@ -719,6 +744,7 @@ void CDiskObject::CopyToNewFiles(const std::vector<std::string>& sources,
     m_blocks.reset(new CCallResources<std::vector<char>>);
   }
   m_calls->Run(sources.size(), [&](std::size_t i) {
+    if (sources[i].empty()) return;  // left out
     std::vector<char>& block = m_blocks->Take();
     copied[i] = CopyToNewFile(sources[i], targets[i], block, *m_stop) ? 1 : 0;
     m_blocks->Give(block);
@@ -746,12 +772,20 @@ bool CDiskObject::CopyFolderFiles(const std::string& sourceFolder,
     sources.clear();
     targets.clear();
     for (std::size_t i = first; i < end; ++i) {
-      sources.push_back(from + names[i]);
-      targets.push_back(to + names[i]);
+      // Left out and named, not copied under a name that isn't its own.
+      std::optional<std::string> why = UncopyableName(from, names[i]);
+      if (!why) why = UncopyableName(to, names[i]);
+      if (why) {
+        m_failedFiles.push_back({from + names[i], *why});
+        names[i].clear();
+      }
+      sources.push_back(names[i].empty() ? std::string() : from + names[i]);
+      targets.push_back(names[i].empty() ? std::string() : to + names[i]);
     }
     CopyToNewFiles(sources, targets, copied);
     // What the threads didn't copy takes the usual way, in the list's order.
     for (std::size_t i = 0; i < sources.size(); ++i) {
+      if (sources[i].empty()) continue;
       ShowProgress(names[first + i]);
       if (copied[i]) continue;
       if (CopyOneFile(sources[i], targets[i])) continue;
@@ -791,12 +825,18 @@ bool CDiskObject::CopyFolderTree(const std::string& sourceFolder, const std::str
   if (!skip.empty()) QualifyFolderPath(skip);
 
   std::vector<std::string> folders(1, from);
-  if (!ListSubfolders(from, folders)) return false;
+  if (!ListSubfoldersOf(from, folders, &m_failedFiles)) return false;
   for (const std::string& folder : folders) {
     // The excluded folder (a set inside the folder being saved) goes with
     // everything below it, or the set would be copied into itself.
     if (!skip.empty() && StartsWithText(folder, skip)) continue;
-    if (!CopyFolderFiles(folder, to + folder.substr(from.size()))) return false;
+    std::string target = to + folder.substr(from.size());
+    // A target deeper than Windows allows leaves that folder out, not the tree.
+    if (target.size() + 2 >= MAX_PATH) {
+      m_failedFiles.push_back({folder, kPathTooLong});
+      continue;
+    }
+    if (!CopyFolderFiles(folder, target)) return false;
   }
   return true;
 }

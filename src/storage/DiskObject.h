@@ -49,6 +49,16 @@ bool IsFolder(const std::string& path);
 bool IsInUse(DWORD error);
 // The system's text for an error code, trimmed; "Error <code>" without one.
 std::string SystemMessage(DWORD code);
+// Why a listed name can't be copied, or nothing when it can: the system
+// gives "?" for each character of a name that this computer's code page
+// lacks, which names no file (or, as a pattern, others), and a path must
+// stay within MAX_PATH.
+std::optional<std::string> UncopyableName(const std::string& folder, const std::string& name);
+
+// Writes all `size` bytes; 0, or why not. A write that takes fewer bytes
+// than asked without failing means the disk is full: what GetLastError
+// holds then is left from an earlier call.
+DWORD WriteAll(HANDLE file, const void* data, DWORD size);
 
 class CDiskObject {
  public:
@@ -127,7 +137,10 @@ class CDiskObject {
   bool TryOpen(const std::string& path, bool forWriting, bool replace, CHandle& handle);
   bool OpenAtOnce(const std::string& path, DWORD disposition, CHandle& handle);
   bool OpenAfterLooking(const std::string& path, DWORD disposition, CHandle& handle);
-  bool ListSubfoldersOf(const std::string& folder, std::vector<std::string>& list);
+  // With `leftOut`, a folder that can't be listed or named is put there and
+  // the walk goes on; without, the walk fails.
+  bool ListSubfoldersOf(const std::string& folder, std::vector<std::string>& list,
+                        std::vector<CFailedFile>* leftOut = nullptr);
   // How a copy reaches its target: written in place, written beside it and
   // swapped in when complete, or swapped in at the next restart (in use).
   enum class CopyRoute { Direct, Swap, AtRestart };

@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# Backups and restores that meet trouble, run with backupcmd on a computer of
+# their own: names this computer's code page can't write and paths deeper
+# than Windows allows (left out and named, the rest saved), and a drive that
+# fills up (a 1 MB drive E: mapped into the prefix) during a backup and
+# during a restore over the user's own file. In each the log names the
+# problem, the exit status tells it, and no user file is lost or left half
+# written.
+#   faults_test.sh <build-dir> <win32|win64>
+set -uo pipefail
+scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
+build=$(cd "$1" && pwd)
+arch=$2
+root="$build/faults"
+small="$root/small"
+mountpoint -q "$small" 2>/dev/null && umount "$small"
+rm -rf "$root"
+mkdir -p "$root/pc" "$root/work" "$small"
+if ! mount -t tmpfs -o size=1m tmpfs "$small" 2>/dev/null; then
+  echo "SKIPPED: a small drive can't be mounted here"
+  exit 77
+fi
+passes=0 failures=0
+check() {  # check <description> <condition...>
+  local what=$1
+  shift
+  if "$@"; then passes=$((passes + 1)); else failures=$((failures + 1)); echo "FAILED: $what"; fi
+}
+cleanup() {
+  "$scripts/wine-prefix.sh" "$root/pc" "$arch" down
+  umount "$small" 2>/dev/null
+}
+trap cleanup EXIT
+"$scripts/wine-prefix.sh" "$root/pc" "$arch" fresh "$build"
+ln -sfn "$small" "$root/pc/wineprefix/dosdevices/e:"
+backupcmd=$(echo "Z:$build/bin/backupcmd.exe" | tr / '\\')
+run() { "$scripts/on-computer.sh" "$root/pc" "$arch" "$root/work" "$backupcmd" "$@"; }
+run_status() { run "$@" >"$root/output.txt"; echo $?; }
+c="$root/pc/wineprefix/drive_c"
+log="$c/users/$(ls "$c/users" | grep -v Public | head -n 1)/Temp/QMARK.log"
+new_log() { rm -f "$log"; }
+logged() { tr -d '\r' <"$log" 2>/dev/null | grep -qF -- "$1"; }
+"$scripts/on-computer.sh" "$root/pc" "$arch" "$root" reg add 'HKCU\Software\Tervane\Quillmark' /f >/dev/null
+catalogue() {  # catalogue <folder>: one entry with that folder
+  printf '%s\r\n' '<?xml version="1.0" encoding="ASCII" standalone="yes"?>' '<catalogue>' \
+    '<backup name="Data" display="Data">' " <item path=\"$1\\\"/>" '</backup>' '</catalogue>' \
+    >"$root/work/backup.xml"
+}
+
+# Names and depths Windows can't give the program.
+src="$c/src"
+mkdir -p "$src/Ünïcode" "$src/Привет"
+printf 'plain' >"$src/plain.txt"
+printf 'latin' >"$src/Ünïcode/café.txt"
+printf 'cyrillic' >"$src/Привет.txt"
+printf 'inside' >"$src/Привет/inside.txt"
+deep="$src"
+for i in $(seq 1 30); do deep="$deep/folder_number_$i"; done
+mkdir -p "$deep"
+printf 'deep' >"$deep/deep.txt"
+catalogue 'C:\src'
+for mode in plain packed; do
+  switches=(/y)
+  [ $mode = packed ] && switches=(/c: /y)
+  new_log
+  check "$mode: left-out files make a backup with item errors" [ "$(run_status /b "C:\\set-$mode" "${switches[@]}")" = 3 ]
+  check "$mode: the file is named" logged 'C:\src\??????.txt'
+  check "$mode: the folder is named" logged 'C:\src\??????\'
+  check "$mode: the reason is given" logged "characters that this computer's code page lacks; not copied."
+  check "$mode: the deep path is named" logged 'The path is longer than Windows allows; not copied.'
+  if [ $mode = packed ]; then
+    names=$(unzip -Z1 "$c/set-$mode/restore.zip" 2>/dev/null)
+  else
+    names=$(cd "$c/set-$mode" && find . -type f)
+  fi
+  check "$mode: the rest is saved ($names)" grep -q 'plain.txt' <<<"$names"
+  check "$mode: the names the code page has are saved" grep -q 'caf' <<<"$names"
+  check "$mode: nothing under a wrong name" bash -c '! grep -q "[?]\|inside" <<<"$0"' "$names"
+  rm -f "$src/plain.txt" "$src/Ünïcode/café.txt"
+  check "$mode: the set restores with its item" [ "$(run_status /r "C:\\set-$mode" /y)" = 0 ]
+  check "$mode: restored" [ "$(cat "$src/plain.txt" "$src/Ünïcode/café.txt" 2>/dev/null)" = plainlatin ]
+  check "$mode: the files it couldn't name are untouched" [ "$(cat "$src/Привет.txt" "$src/Привет/inside.txt")" = cyrillicinside ]
+done
+
+# A backup that fills the drive of its set.
+mkdir -p "$c/big"
+head -c 1200000 /dev/urandom >"$c/big/big.bin"
+printf 'small' >"$c/big/small.txt"
+catalogue 'C:\big'
+new_log
+check "plain backup onto a full drive reports item errors" [ "$(run_status /b 'E:\set' /y)" = 3 ]
+check "the log says the disk is full" logged 'Disk full'
+check "no part of the big file stays in the set" [ ! -e "$small/set/Data/1/big.bin" ]
+check "the set doesn't claim the folder" bash -c '! grep -q "C:\\\\big" "$0"' "$small/set/restore.xml"
+rm -rf "$small/set"
+check "packed backup onto a full drive fails" [ "$(run_status /b 'E:\set' /c: /y)" = 2 ]
+check "and says why" grep -q 'disk full' "$root/output.txt"
+check "and leaves no set behind" [ ! -e "$small/set" ]
+check "the sources are untouched" [ "$(stat -c %s "$c/big/big.bin")" = 1200000 ]
+
+# A restore over the user's own file on a drive too full for the set's copy.
+rm -rf "$small/set"
+mkdir -p "$small/data"
+head -c 600000 /dev/urandom >"$small/data/keep.dat"
+catalogue 'E:\data'
+run /b 'C:\from-e' /y >/dev/null
+run /b 'C:\from-e-packed' /c: /y >/dev/null
+for set in from-e from-e-packed; do
+  head -c 300000 /dev/zero | tr '\0' o >"$small/data/keep.dat"
+  rm -f "$small/filler"
+  head -c 450000 /dev/zero >"$small/filler" 2>/dev/null
+  new_log
+  check "$set: restore onto a full drive reports item errors" [ "$(run_status /r "C:\\$set" /y)" = 3 ]
+  check "$set: the log says the disk is full" logged 'Disk full'
+  check "$set: the user's file is whole" [ "$(tr -d o <"$small/data/keep.dat" | wc -c)$(stat -c %s "$small/data/keep.dat")" = 0300000 ]
+  check "$set: nothing half written beside it ($(ls "$small/data"))" [ "$(ls "$small/data")" = keep.dat ]
+done
+
+echo "faults: $passes checks passed, $failures failed"
+[ "$failures" -eq 0 ]
