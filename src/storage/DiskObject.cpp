@@ -305,7 +305,8 @@ bool CDiskObject::ListSubfolders(const std::string& folder, std::vector<std::str
 }
 
 bool CDiskObject::ListSubfoldersOf(const std::string& folder, std::vector<std::string>& list,
-                                   std::vector<CFailedFile>* leftOut) {
+                                   std::vector<CFailedFile>* leftOut,
+                                   std::vector<std::string>* links) {
   std::string search = folder + "*.*";
   CFind find(search);
   if (!find.Valid()) {
@@ -324,9 +325,13 @@ bool CDiskObject::ListSubfoldersOf(const std::string& folder, std::vector<std::s
       }
     }
     std::string subfolder = folder + name + "\\";
+    if (links != nullptr && (find.Data().dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      links->push_back(subfolder);
+      continue;
+    }
     list.push_back(subfolder);
     ShowProgress(name);
-    if (!ListSubfoldersOf(subfolder, list, leftOut)) return false;
+    if (!ListSubfoldersOf(subfolder, list, leftOut, links)) return false;
   } while (find.Next());
   return true;
 }
@@ -905,8 +910,17 @@ bool CDiskObject::RemoveFolderTree(const std::string& folder) {
   }
   std::string path = folder;
   QualifyFolderPath(path);
-  std::vector<std::string> folders;
-  if (!ListSubfolders(path, folders)) return false;
+  std::vector<std::string> folders, links;
+  if (!ListSubfoldersOf(path, folders, nullptr, &links)) return false;
+  // A junction or folder link is taken away itself: what it leads to
+  // belongs elsewhere and is never emptied.
+  for (const std::string& link : links) {
+    ShowProgress(link);
+    if (!RemoveDirectoryA(link.substr(0, link.size() - 1).c_str())) {
+      SetSystemError(GetLastError(), link);
+      return false;
+    }
+  }
   // Deeper folders were listed after their parents.
   for (auto it = folders.rbegin(); it != folders.rend(); ++it)
     if (!RemoveFolder(*it)) return false;

@@ -138,9 +138,11 @@ class CDiskObject {
   bool OpenAtOnce(const std::string& path, DWORD disposition, CHandle& handle);
   bool OpenAfterLooking(const std::string& path, DWORD disposition, CHandle& handle);
   // With `leftOut`, a folder that can't be listed or named is put there and
-  // the walk goes on; without, the walk fails.
+  // the walk goes on; without, the walk fails. With `links`, junctions and
+  // folder links go there instead of into the list, and aren't entered.
   bool ListSubfoldersOf(const std::string& folder, std::vector<std::string>& list,
-                        std::vector<CFailedFile>* leftOut = nullptr);
+                        std::vector<CFailedFile>* leftOut = nullptr,
+                        std::vector<std::string>* links = nullptr);
   // How a copy reaches its target: written in place, written beside it and
   // swapped in when complete, or swapped in at the next restart (in use).
   enum class CopyRoute { Direct, Swap, AtRestart };
