@@ -113,10 +113,10 @@ check "the files behind the link are untouched" [ "$(cat "$c/precious/letter.txt
 # named; replaced at the next restart by a restore.
 holder=$(echo "Z:$build/bin/hold_probe.exe" | tr / '\\')
 hold() {  # hold <windows path>: until release
-  rm -f "$root/release"
+  rm -f "$root/release" "$root/release.held"
   "$scripts/on-computer.sh" "$root/pc" "$arch" "$root" "$holder" "$1" "$(echo "Z:$root/release" | tr / '\\')" \
-    >"$root/held.txt" &
-  for _ in $(seq 1 100); do grep -q held "$root/held.txt" 2>/dev/null && return; sleep 0.1; done
+    >/dev/null &
+  for _ in $(seq 1 100); do [ -e "$root/release.held" ] && return; sleep 0.1; done
 }
 release() { touch "$root/release"; wait; }
 mkdir -p "$c/busy"
