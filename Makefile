@@ -1,5 +1,5 @@
 # make build | make test | make run: each installs what is missing first.
-.PHONY: all deps build test run clean test-host fuzz-host bench screenshots
+.PHONY: all deps build test run clean test-host fuzz-host bench limits screenshots
 
 all: build
 
@@ -26,6 +26,10 @@ run: build
 # Benchmarks against the real peers, with their ratios.
 bench: build
 	@scripts/bench.sh
+
+# The console program at the limits of its input, with peak memory.
+limits: build
+	@set -- $$(scripts/test-tree.sh); bench/limits.sh "$$1" "$$2"
 
 # Every page of the wizard and its small dialogs as PNG files in build/screenshots/.
 screenshots: build
