@@ -16,9 +16,10 @@ test: build
 test-host: deps
 	@scripts/test-host.sh
 
-# The markup reader's fuzz target for FUZZ_SECONDS (default 120).
+# One fuzz target for FUZZ_SECONDS (default 120): FUZZ_TARGET is xml (the
+# default), zip, rich-text, command-line, or all for each in turn.
 fuzz-host: deps
-	@scripts/fuzz-host.sh $(FUZZ_SECONDS)
+	@scripts/fuzz-host.sh $(or $(FUZZ_SECONDS),120) $(or $(FUZZ_TARGET),xml)
 
 run: build
 	@scripts/run.sh
