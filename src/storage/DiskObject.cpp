@@ -23,6 +23,9 @@ const char kNameOutsideCodePage[] =
     "The name holds characters that this computer's code page lacks; not copied.";
 const char kPathTooLong[] = "The path is longer than Windows allows; not copied.";
 
+// Room for a backslash and a name below it, as a folder's listing needs.
+bool FitsInPath(std::size_t length) { return length + 2 < MAX_PATH; }
+
 // Beside a target in use, swapped in at the next restart.
 const char kInUsePrefix[] = "FIU";
 // A copy that replaces an existing file once it is complete.
@@ -129,8 +132,7 @@ bool IsInUse(DWORD error) {
 
 std::optional<std::string> UncopyableName(const std::string& folder, const std::string& name) {
   if (name.find('?') != std::string::npos) return std::string(kNameOutsideCodePage);
-  // Room for a backslash and a name below it, as a folder's listing needs.
-  if (folder.size() + name.size() + 2 >= MAX_PATH) return std::string(kPathTooLong);
+  if (!FitsInPath(folder.size() + name.size())) return std::string(kPathTooLong);
   return std::nullopt;
 }
 
@@ -837,7 +839,7 @@ bool CDiskObject::CopyFolderTree(const std::string& sourceFolder, const std::str
     if (!skip.empty() && StartsWithText(folder, skip)) continue;
     std::string target = to + folder.substr(from.size());
     // A target deeper than Windows allows leaves that folder out, not the tree.
-    if (target.size() + 2 >= MAX_PATH) {
+    if (!FitsInPath(target.size())) {
       m_failedFiles.push_back({folder, kPathTooLong});
       continue;
     }

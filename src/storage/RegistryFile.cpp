@@ -773,10 +773,6 @@ class CRegistryImport {
   std::set<std::string> m_keptKeys;
 };
 
-}  // namespace
-
-namespace {
-
 bool ImportFile(const std::string& xmlFile, bool keepFolderPlaces) {
   XmlReader reader;
   reader.SetShowErrors(true);

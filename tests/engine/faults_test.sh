@@ -20,12 +20,7 @@ if ! mount -t tmpfs -o size=1m tmpfs "$small" 2>/dev/null; then
   echo "SKIPPED: a small drive can't be mounted here"
   exit 77
 fi
-passes=0 failures=0
-check() {  # check <description> <condition...>
-  local what=$1
-  shift
-  if "$@"; then passes=$((passes + 1)); else failures=$((failures + 1)); echo "FAILED: $what"; fi
-}
+. "$(dirname "$0")/../support/checks.sh"
 cleanup() {
   "$scripts/wine-prefix.sh" "$root/pc" "$arch" down
   umount "$small" 2>/dev/null
@@ -36,6 +31,7 @@ ln -sfn "$small" "$root/pc/wineprefix/dosdevices/e:"
 backupcmd=$(echo "Z:$build/bin/backupcmd.exe" | tr / '\\')
 run() { "$scripts/on-computer.sh" "$root/pc" "$arch" "$root/work" "$backupcmd" "$@"; }
 run_status() { run "$@" >"$root/output.txt"; echo $?; }
+switches_of() { [ "$1" = packed ] && echo /c: /y || echo /y; }  # a backup's switches
 c="$root/pc/wineprefix/drive_c"
 log="$c/users/$(ls "$c/users" | grep -v Public | head -n 1)/Temp/QMARK.log"
 new_log() { rm -f "$log"; }
@@ -60,10 +56,8 @@ mkdir -p "$deep"
 printf 'deep' >"$deep/deep.txt"
 catalogue 'C:\src'
 for mode in plain packed; do
-  switches=(/y)
-  [ $mode = packed ] && switches=(/c: /y)
   new_log
-  check "$mode: left-out files make a backup with item errors" [ "$(run_status /b "C:\\set-$mode" "${switches[@]}")" = 3 ]
+  check "$mode: left-out files make a backup with item errors" [ "$(run_status /b "C:\\set-$mode" $(switches_of $mode))" = 3 ]
   check "$mode: the file is named" logged 'C:\src\??????.txt'
   check "$mode: the folder is named" logged 'C:\src\??????\'
   check "$mode: the reason is given" logged "characters that this computer's code page lacks; not copied."
@@ -124,11 +118,9 @@ printf 'open mail' >"$c/busy/mail.box"
 printf 'free' >"$c/busy/free.txt"
 catalogue 'C:\busy'
 for mode in plain packed; do
-  switches=(/y)
-  [ $mode = packed ] && switches=(/c: /y)
   new_log
   hold 'C:\busy\mail.box'
-  status=$(run_status /b "C:\\busy-$mode" "${switches[@]}")
+  status=$(run_status /b "C:\\busy-$mode" $(switches_of $mode))
   release
   check "$mode: a backup with a file held open reports item errors" [ "$status" = 3 ]
   check "$mode: the held file is named" logged 'C:\busy\mail.box'

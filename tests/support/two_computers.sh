@@ -3,12 +3,7 @@
 # run a program on one of them, and stopping both servers at the end.
 # Set scripts, root, arch and program_folder (the programs' current folder)
 # first.
-passes=0 failures=0
-check() {  # check <description> <condition...>
-  local what=$1
-  shift
-  if "$@"; then passes=$((passes + 1)); else failures=$((failures + 1)); echo "FAILED: $what"; fi
-}
+. "$(dirname "${BASH_SOURCE[0]}")/checks.sh"
 # on <a|b> <windows program> [args...]: runs it on that computer, output to stdout.
 on() {
   local computer=$1

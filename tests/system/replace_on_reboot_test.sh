@@ -9,12 +9,7 @@ scripts=$(cd "$(dirname "$0")/../../scripts" && pwd)
 . "$scripts/wine-env.sh" "$1" "$2"
 bin="$QM_BUILD_DIR/bin"
 folder="$WINEPREFIX/drive_c/qmreboot"
-passes=0 failures=0
-check() {  # check <description> <condition...>
-  local what=$1
-  shift
-  if "$@"; then passes=$((passes + 1)); else failures=$((failures + 1)); echo "FAILED: $what"; fi
-}
+. "$(dirname "$0")/../support/checks.sh"
 
 # replace <windows version> <probe program>
 replace() {
