@@ -4,6 +4,7 @@
 
 #include "base/Interaction.h"
 #include "base/Settings.h"
+#include "base/Text.h"
 
 namespace {
 
@@ -12,6 +13,9 @@ const DWORD kTitleRoom = 256;
 }  // namespace
 
 CConsoleRunCallback::CConsoleRunCallback(const std::string& password) : m_password(password) {}
+
+// The run's copy of the password goes with the run.
+CConsoleRunCallback::~CConsoleRunCallback() { WipeText(m_password); }
 
 void CConsoleRunCallback::StartEntry(const std::string& dottedPath, int number, int total) {
   // The title the run found is what the percentage is added to.

@@ -11,6 +11,9 @@ class CConsoleRunCallback : public IRunCallback {
  public:
   // The password answers every encrypted entry of a packed set.
   explicit CConsoleRunCallback(const std::string& password = std::string());
+  ~CConsoleRunCallback() override;
+  CConsoleRunCallback(const CConsoleRunCallback&) = delete;
+  CConsoleRunCallback& operator=(const CConsoleRunCallback&) = delete;
 
   void StartEntry(const std::string& dottedPath, int number, int total) override;
   void SetCurrentPath(const std::string&) override {}

@@ -88,7 +88,10 @@ RunOutcome RunConsoleBackup(const std::string& path, bool compress, int level, b
     std::optional<std::string> secret;
     if (passwordGiven) secret = password;
     std::optional<std::string> buildPath = ArchiveBuildPath(folder, beside);
-    if (!buildPath || !archive.Open(*buildPath, folder, false, secret, level)) {
+    bool opened = buildPath && archive.Open(*buildPath, folder, false, secret, level);
+    // The archive keeps its own copy for as long as it writes.
+    if (secret) WipeText(*secret);
+    if (!opened) {
       PrintMessage(kCreateArchive +
                    (buildPath ? archive.GetErrorText() : SystemMessage(GetLastError())) + "\n");
       RemoveFailedSet(disk, folder, namesBefore);

@@ -18,6 +18,9 @@ const char kLineTooLong[] =
 
 const char kInvalidLevel[] = "Invalid compression level!\n";
 const char kInvalidPassword[] = "Invalid password!\n";
+const char kSchedulePasswordUnreadable[] =
+    "Fatal error: couldn't read the scheduled backup's password! Please schedule the backup "
+    "again.\n";
 const char kBackupFinished[] = "Backup finished ...\n";
 const char kRestoreFinished[] = "Restore finished ...\n";
 const char kRebooting[] = "Rebooting...\n";

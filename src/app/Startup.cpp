@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <cstdlib>
-
 #include "app/CommandLine.h"
 #include "app/ConsoleRuns.h"
 #include "app/Messages.h"
@@ -14,6 +12,7 @@
 #include "catalogue/Registry.h"
 #include "storage/RegistryFile.h"
 #include "system/Reboot.h"
+#include "system/Schedule.h"
 
 namespace {
 
@@ -21,38 +20,39 @@ void PrintUsage() {
   for (const char* line : msg::kUsage) PrintMessage(line);
 }
 
-std::string ScheduleValue(const char* name) {
-  std::optional<std::string> value = ReadRegistryValue(std::string(kScheduleKey) + "\\" + name);
-  return value ? *value : std::string();
-}
-
 // "/sch": a silent backup with the settings the schedule page saved, into a
-// new dated folder under the chosen backup folder.
-void ApplyScheduleMode(CommandLine& line) {
+// new dated folder under the chosen backup folder. Returns why the backup
+// must not run, or nullptr: a password that can't be read back must not
+// turn into a backup without one.
+const char* ApplyScheduleMode(CommandLine& line) {
   line.AddIfMissing("/s");
   line.AddIfMissing("/b");
   line.AddIfMissing("/y");
 
-  std::string compress = ScheduleValue("Compress");
-  if (!compress.empty()) {
+  const char* refusal = nullptr;
+  ScheduleSettings settings = ReadScheduleSettings();
+  if (settings.compress) {
     line.compress = true;
-    line.level = static_cast<int>(std::strtol(compress.c_str(), nullptr, 10));
-    std::string password = ScheduleValue("Encrypt");
-    if (!password.empty()) {
+    line.level = settings.level;
+    if (settings.passwordUnreadable) {
+      refusal = msg::kSchedulePasswordUnreadable;
+    } else if (!settings.password.empty()) {
       line.passwordGiven = true;
-      line.password = password;
+      line.password = settings.password;
     }
+    WipeText(settings.password);
   }
 
   // An empty folder setting is no folder: it would put the backup into the
   // root of whatever drive is current.
-  std::string folder = ScheduleValue("BackupPath");
+  std::string folder = settings.backupPath;
   if (!folder.empty()) {
     folder = WithBackslashes(folder);
     if (folder.back() != '\\') folder += '\\';
     line.backupPath = folder + "Backup-" + FormatTimestamp("YMD-Hms");
   }
   SetScheduleMode(true);
+  return refusal;
 }
 
 std::string CurrentDirectory() {
@@ -64,11 +64,17 @@ std::string CurrentDirectory() {
 
 const int kExitFailed = static_cast<int>(RunOutcome::Failed);
 
-// The exit status of the one operation the command line asks for.
-int RunConsoleOperation(const CommandLine& line, const StartupOperations& operations) {
+// The exit status of the one operation the command line asks for; a
+// backup with a `refusal` (a text) is refused with it.
+int RunConsoleOperation(const CommandLine& line, const char* refusal,
+                        const StartupOperations& operations) {
   if (line.Has("/?") || line.Has("/h")) {
     PrintUsage();
   } else if (line.Has("/b")) {
+    if (refusal != nullptr) {
+      PrintMessage(refusal);
+      return kExitFailed;
+    }
     if (line.compress && (line.level > 9 || line.level < -1)) {
       PrintMessage(msg::kInvalidLevel);
       return kExitFailed;
@@ -117,7 +123,7 @@ int RunConsoleOperation(const CommandLine& line, const StartupOperations& operat
   return 0;
 }
 
-int RunConsoleMode(const CommandLine& line, bool alreadyRunning,
+int RunConsoleMode(const CommandLine& line, const char* refusal, bool alreadyRunning,
                    const StartupOperations& operations) {
   SetWizardMode(false);
   if (line.Has("/y")) SetYesToAll(true);
@@ -149,7 +155,7 @@ int RunConsoleMode(const CommandLine& line, bool alreadyRunning,
   if (line.switches.size() < 2 || line.backupPath.empty()) {
     PrintUsage();
   } else {
-    status = RunConsoleOperation(line, operations);
+    status = RunConsoleOperation(line, refusal, operations);
   }
   CloseSystemOperations();
   return status;
@@ -194,9 +200,12 @@ int RunStartup(const std::string& commandLine, const StartupOperations& operatio
   bool alreadyRunning = GetLastError() == ERROR_ALREADY_EXISTS;
 
   CommandLine line = ParseCommandLine(commandLine);
-  if (line.Has("/sch")) ApplyScheduleMode(line);
+  const char* refusal = line.Has("/sch") ? ApplyScheduleMode(line) : nullptr;
   SetStartDirectory(CurrentDirectory());
 
-  if (line.Has("/con")) return RunConsoleMode(line, alreadyRunning, operations);
-  return RunWindowedMode(alreadyRunning, operations);
+  int status = line.Has("/con") ? RunConsoleMode(line, refusal, alreadyRunning, operations)
+                                : RunWindowedMode(alreadyRunning, operations);
+  // The typed or scheduled password has done its work.
+  WipeText(line.password);
+  return status;
 }

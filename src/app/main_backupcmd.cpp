@@ -5,6 +5,7 @@
 #include "app/CommandLine.h"
 #include "app/Messages.h"
 #include "app/Startup.h"
+#include "base/Text.h"
 
 int main(int argc, char** argv) {
   std::string line;
@@ -12,5 +13,8 @@ int main(int argc, char** argv) {
     std::fputs(msg::kLineTooLong, stdout);
     return 1;
   }
-  return RunStartup(line, ConsoleOperations());
+  int status = RunStartup(line, ConsoleOperations());
+  // It may hold a "/p:" password.
+  WipeText(line);
+  return status;
 }

@@ -112,6 +112,30 @@ std::optional<std::string> CRegistryValueReader::Read(const std::string& path) {
   return QueryText(found->second.key.Get(), value);
 }
 
+std::optional<RegistryData> ReadRegistryData(const std::string& path) {
+  HKEY root;
+  std::string key, value;
+  if (!SplitValuePath(path, root, key, value)) return std::nullopt;
+  CRegKey handle;
+  if (handle.Open(root, key, KEY_READ) != ERROR_SUCCESS) return std::nullopt;
+  RegistryData data;
+  DWORD size = 0;
+  if (RegQueryValueExA(handle.Get(), value.c_str(), NULL, &data.type, NULL, &size) !=
+      ERROR_SUCCESS)
+    return std::nullopt;
+  // The value may change between the two calls; it is asked for again at
+  // its new size.
+  LONG status;
+  do {
+    data.bytes.resize(size);
+    status = RegQueryValueExA(handle.Get(), value.c_str(), NULL, &data.type,
+                              reinterpret_cast<BYTE*>(&data.bytes[0]), &size);
+  } while (status == ERROR_MORE_DATA);
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  data.bytes.resize(size);
+  return data;
+}
+
 bool RegistryKeyExists(const std::string& path) {
   HKEY root;
   std::string key;

@@ -35,6 +35,14 @@ class CRegistryValueReader {
   };
   std::map<std::pair<HKEY, std::string>, COpened> m_keys;
 };
+// A value as stored: its type and all its bytes, or nothing when the key
+// can't be opened or the value doesn't exist. For values whose type says
+// what they hold, such as a secret kept as text or sealed.
+struct RegistryData {
+  DWORD type = REG_NONE;
+  std::string bytes;
+};
+std::optional<RegistryData> ReadRegistryData(const std::string& path);
 bool RegistryKeyExists(const std::string& path);
 // The last path component is dropped; the subkey at `index` of the rest.
 std::optional<std::string> EnumRegistrySubkey(const std::string& path, unsigned index);

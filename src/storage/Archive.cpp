@@ -182,6 +182,7 @@ bool ArchiveWriter::Flush() {
 }
 
 bool ArchiveWriter::Close() {
+  if (m_password) WipeText(*m_password);
   m_password.reset();
   bool flushed = Flush();
   std::string flushError = m_errorText;

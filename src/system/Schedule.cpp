@@ -13,6 +13,7 @@
 #include "base/Interaction.h"
 #include "base/Settings.h"
 #include "base/SystemPaths.h"
+#include "base/UserSecret.h"
 #include "base/Win32Handle.h"
 #include "catalogue/PathVariables.h"
 #include "catalogue/Registry.h"
@@ -40,6 +41,8 @@ const char kBackupPathValue[] = "BackupPath";
 const char kCompressValue[] = "Compress";
 const char kEncryptValue[] = "Encrypt";
 const char kScheduledFolder[] = "Quillmark\\Scheduled Backups";
+// Given again to unseal the password: binds the sealed value to this use.
+const char kPasswordPurpose[] = "Tervane Quillmark scheduled backup";
 
 // The 95 family's System Agent, which runs scheduled tasks there.
 const char kAgentWindowClass[] = "SAGEWINDOWCLASS";
@@ -268,14 +271,42 @@ bool EditScheduledTask(const std::string& name, HWND owner) {
   return SUCCEEDED(task->EditWorkItem(owner, 0));
 }
 
+namespace {
+
+// Sealed where the system can seal it; plain text (as earlier versions wrote
+// it) only where it can't. A system that can seal but refuses fails the
+// write: the password is never left readable where it could be protected.
+bool WriteSchedulePassword(const std::string& path, const std::string& password) {
+  if (password.empty() || !CanProtectForUser())
+    return WriteRegistryValue(path, password.c_str(), 0);
+  std::optional<std::string> sealed = ProtectForUser(password, kPasswordPurpose);
+  return sealed && !sealed->empty() && WriteRegistryValue(path, sealed->data(), sealed->size());
+}
+
+// Text of any string type as before; binary is the sealed form. Nothing when
+// sealed data can't be unsealed.
+std::optional<std::string> ReadSchedulePassword(const std::string& path) {
+  std::optional<RegistryData> stored = ReadRegistryData(path);
+  if (!stored) return std::string();
+  if (stored->type == REG_BINARY) return UnprotectForUser(stored->bytes, kPasswordPurpose);
+  std::string text = stored->bytes.substr(0, stored->bytes.find('\0'));
+  WipeText(stored->bytes);
+  return text;
+}
+
+}  // namespace
+
 bool WriteScheduleSettings(const ScheduleSettings& settings) {
   const std::string key = kScheduleKey;
   if (!CreateRegistryKey(key)) return false;
   std::string compress = settings.compress ? std::to_string(settings.level) : std::string();
   std::string encrypt = settings.compress ? settings.password : std::string();
-  return WriteRegistryValue(key + "\\" + kBackupPathValue, settings.backupPath.c_str(), 0) &&
-         WriteRegistryValue(key + "\\" + kCompressValue, compress.c_str(), 0) &&
-         WriteRegistryValue(key + "\\" + kEncryptValue, encrypt.c_str(), 0);
+  bool written =
+      WriteRegistryValue(key + "\\" + kBackupPathValue, settings.backupPath.c_str(), 0) &&
+      WriteRegistryValue(key + "\\" + kCompressValue, compress.c_str(), 0) &&
+      WriteSchedulePassword(key + "\\" + kEncryptValue, encrypt);
+  WipeText(encrypt);
+  return written;
 }
 
 ScheduleSettings ReadScheduleSettings() {
@@ -286,7 +317,13 @@ ScheduleSettings ReadScheduleSettings() {
   if (!compress.empty()) {
     settings.compress = true;
     settings.level = static_cast<int>(std::strtol(compress.c_str(), nullptr, 10));
-    settings.password = ReadRegistryValue(key + "\\" + kEncryptValue).value_or("");
+    std::optional<std::string> password = ReadSchedulePassword(key + "\\" + kEncryptValue);
+    if (password) {
+      settings.password = *password;
+      WipeText(*password);
+    } else {
+      settings.passwordUnreadable = true;
+    }
   }
   return settings;
 }

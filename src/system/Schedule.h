@@ -44,13 +44,21 @@ struct ScheduleSettings {
   bool compress = false;
   int level = -1;
   std::string password;  // empty: no password; only stored with compression
+  // Read back only: a sealed password that this user can't unseal (another
+  // user's, or damaged). A run must not go ahead without the protection the
+  // schedule asked for.
+  bool passwordUnreadable = false;
 };
 
 // Creates the Schedule key when missing and writes BackupPath, Compress and
-// Encrypt. False when the key or a value can't be written.
+// Encrypt. A password is sealed for the user where the system can (a binary
+// Encrypt value) and kept as text only where it can't (the 95 family, NT 4.0
+// without data protection). False when the key or a value can't be written,
+// or the system refuses to seal the password.
 bool WriteScheduleSettings(const ScheduleSettings& settings);
 // Reads them the way a scheduled run does: a missing or empty Compress means
-// no compression, and then no password either.
+// no compression, and then no password either. Encrypt may be text, as
+// earlier versions and the 95 family keep it, or sealed.
 ScheduleSettings ReadScheduleSettings();
 
 // The compression level of an entry of the "Method" list ("Default", "Best

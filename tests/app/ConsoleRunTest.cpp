@@ -11,6 +11,7 @@
 #include "base/Win32Handle.h"
 #include "catalogue/Registry.h"
 #include "support/TestSupport.h"
+#include "system/Schedule.h"
 
 namespace {
 
@@ -311,6 +312,53 @@ TEST_F(ConsoleRuns, ScheduledRunUsesTheScheduleSettingsAndSelection) {
   ASSERT_EQ(0u, Run("/r " + set + " /y").status);
   ExpectBack();
   EXPECT_NE(std::string::npos, ReadWholeFile(temp.Path() + "QMARK.log").find("Backup finished ..."));
+}
+
+// The sealed password protects the scheduled set: the set opens with that
+// password and with no other.
+TEST_F(ConsoleRuns, ScheduledRunPacksWithTheSealedPassword) {
+  std::string base = temp.Path() + "daily";
+  ScheduleSettings settings;
+  settings.backupPath = base;
+  settings.compress = true;
+  settings.level = 6;
+  settings.password = "daily-secret";
+  ASSERT_TRUE(WriteScheduleSettings(settings));
+
+  Finished run = Run("/sch");
+  ASSERT_EQ(0u, run.status) << run.output;
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((base + "\\Backup-*").c_str(), &entry);
+  ASSERT_NE(INVALID_HANDLE_VALUE, find);
+  std::string set = base + "\\" + entry.cFileName;
+  FindClose(find);
+
+  Spoil();
+  EXPECT_EQ(2u, Run("/r " + set + " /y").status) << "the set opened without a password";
+  EXPECT_EQ("lost", ReadWholeFile(data + "notes.ini"));
+  Finished right = Run("/r " + set + " /y /p:daily-secret");
+  EXPECT_EQ(0u, right.status) << right.output;
+  ExpectBack();
+}
+
+TEST_F(ConsoleRuns, ScheduledRunWithADamagedPasswordWritesNoSet) {
+  std::string base = temp.Path() + "daily";
+  ASSERT_TRUE(CreateDirectoryA(base.c_str(), NULL));
+  ASSERT_TRUE(CreateRegistryKey(std::string(kScheduleKey)));
+  ASSERT_TRUE(WriteRegistryValue(std::string(kScheduleKey) + "\\BackupPath", base.c_str(), 0));
+  ASSERT_TRUE(WriteRegistryValue(std::string(kScheduleKey) + "\\Compress", "6", 0));
+  std::string damaged(200, '\x5a');
+  ASSERT_TRUE(WriteRegistryValue(std::string(kScheduleKey) + "\\Encrypt", damaged.data(),
+                                 damaged.size()));
+
+  Finished run = Run("/sch");
+  EXPECT_EQ(2u, run.status);
+  WIN32_FIND_DATAA entry;
+  HANDLE find = FindFirstFileA((base + "\\Backup-*").c_str(), &entry);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, find) << "a set was written: " << entry.cFileName;
+  if (find != INVALID_HANDLE_VALUE) FindClose(find);
+  EXPECT_NE(std::string::npos, ReadWholeFile(temp.Path() + "QMARK.log")
+                                   .find("couldn't read the scheduled backup's password!"));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "base/Win32Handle.h"
 #include "catalogue/Registry.h"
 #include "support/TestSupport.h"
+#include "system/Schedule.h"
 
 namespace {
 
@@ -289,6 +290,35 @@ TEST_F(StartupTest, ScheduleBacksUpSilentlyIntoADatedFolder) {
   EXPECT_TRUE(Silent());
   EXPECT_TRUE(YesToAll());
   EXPECT_EQ("T: " + kBanner + "\n\nT: Backup finished ...\n\n\n", Log());
+}
+
+// The password the schedule page sealed is the one the backup gets.
+TEST_F(StartupTest, ScheduleUnsealsThePassword) {
+  ScheduleSettings settings;
+  settings.backupPath = "D:\\Saves";
+  settings.compress = true;
+  settings.level = 9;
+  settings.password = "sealed pw";
+  ASSERT_TRUE(WriteScheduleSettings(settings));
+  EXPECT_EQ(0, Run("/con /sch"));
+  ASSERT_EQ(std::vector<std::string>{"backup"}, calls);
+  EXPECT_TRUE(passwordGiven);
+  EXPECT_EQ("sealed pw", password);
+}
+
+// Without its password the scheduled backup would be written unprotected:
+// the run is refused instead, with a log entry and a failed exit status.
+TEST_F(StartupTest, ScheduleRefusesAPasswordThatDoesNotUnseal) {
+  SetSchedule("BackupPath", "D:\\Saves");
+  SetSchedule("Compress", "9");
+  ASSERT_TRUE(WriteRegistryValue(std::string(kScheduleKey) + "\\Encrypt", "\x01\x00\x00\x00", 4));
+  EXPECT_EQ(2, Run("/con /sch"));
+  EXPECT_TRUE(calls.empty());
+  EXPECT_TRUE(ui.output.empty());
+  EXPECT_EQ("T: " + kBanner +
+                "\n\nT: Fatal error: couldn't read the scheduled backup's password! Please "
+                "schedule the backup again.\n\n\n",
+            Log());
 }
 
 TEST_F(StartupTest, ScheduleCompressionSettings) {

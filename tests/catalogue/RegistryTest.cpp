@@ -75,6 +75,24 @@ TEST_F(RegistryHelpers, OtherTypesComeBackAsTheirBytes) {
   EXPECT_EQ("ABC", ReadRegistryValue(Path("Number")).value_or("?"));
 }
 
+TEST_F(RegistryHelpers, DataComesWithItsTypeWholeAndAtAnySize) {
+  std::string bytes("\x00sealed\x00\xff", 9);
+  bytes += std::string(3000, 'b');
+  ASSERT_TRUE(WriteRegistryValue(Path("Sealed"), bytes.data(), bytes.size()));
+  ASSERT_TRUE(WriteRegistryValue(Path("Plain"), "text", 0));
+
+  std::optional<RegistryData> sealed = ReadRegistryData(Path("Sealed"));
+  ASSERT_TRUE(sealed);
+  EXPECT_EQ(static_cast<DWORD>(REG_BINARY), sealed->type);
+  EXPECT_EQ(bytes, sealed->bytes);
+  std::optional<RegistryData> plain = ReadRegistryData(Path("Plain"));
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), plain->type);
+  EXPECT_EQ(std::string("text\0", 5), plain->bytes);
+  EXPECT_FALSE(ReadRegistryData(Path("Missing")));
+  EXPECT_FALSE(ReadRegistryData(Path("NoKey\\Value")));
+}
+
 TEST_F(RegistryHelpers, WritingNeedsAnExistingKey) {
   EXPECT_FALSE(WriteRegistryValue(Path("Sub\\Value"), "x", 0));
   EXPECT_FALSE(RegistryKeyExists(Path("Sub")));

@@ -145,6 +145,34 @@ std::string ScheduleValue(const char* name) {
   return ReadRegistryValue(std::string(kScheduleKey) + "\\" + name).value_or("<missing>");
 }
 
+// A schedule value as the registry has it: its type and bytes.
+struct StoredValue {
+  DWORD type = REG_NONE;
+  std::string bytes;
+};
+StoredValue StoredScheduleValue(const char* name) {
+  StoredValue stored;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Tervane\\Quillmark\\Schedule", 0, KEY_READ,
+                    &key) != ERROR_SUCCESS)
+    return stored;
+  char data[4096];
+  DWORD size = sizeof data;
+  if (RegQueryValueExA(key, name, NULL, &stored.type, reinterpret_cast<BYTE*>(data), &size) ==
+      ERROR_SUCCESS)
+    stored.bytes.assign(data, size);
+  RegCloseKey(key);
+  return stored;
+}
+
+// Sealed: a binary value in which the password's text appears nowhere.
+void ExpectSealed(const std::string& password) {
+  StoredValue stored = StoredScheduleValue("Encrypt");
+  EXPECT_EQ(static_cast<DWORD>(REG_BINARY), stored.type);
+  EXPECT_FALSE(stored.bytes.empty());
+  EXPECT_EQ(std::string::npos, stored.bytes.find(password)) << "the password in plain bytes";
+}
+
 // ------------------------------------------------------------ COM owners
 
 // Counts its references instead of freeing itself.
@@ -411,6 +439,7 @@ class ScheduleSettingsStore : public ::testing::Test {
 };
 
 TEST_F(ScheduleSettingsStore, CompressedAndProtectedRoundTrip) {
+  if (Runs95Family()) GTEST_SKIP() << "the NT family seals the password";
   ScheduleSettings settings;
   settings.backupPath = "D:/Saves";
   settings.compress = true;
@@ -419,13 +448,71 @@ TEST_F(ScheduleSettingsStore, CompressedAndProtectedRoundTrip) {
   ASSERT_TRUE(WriteScheduleSettings(settings));
   EXPECT_EQ("D:/Saves", ScheduleValue("BackupPath"));
   EXPECT_EQ("1", ScheduleValue("Compress"));
-  EXPECT_EQ("secret", ScheduleValue("Encrypt"));
+  ExpectSealed("secret");
 
   ScheduleSettings read = ReadScheduleSettings();
   EXPECT_EQ("D:/Saves", read.backupPath);
   EXPECT_TRUE(read.compress);
   EXPECT_EQ(1, read.level);
   EXPECT_EQ("secret", read.password);
+  EXPECT_FALSE(read.passwordUnreadable);
+}
+
+// Earlier versions kept the password as text: it is still read, and the
+// next schedule seals it in its place.
+TEST_F(ScheduleSettingsStore, PlainPasswordFromBeforeIsReadAndSealedWhenRewritten) {
+  if (Runs95Family()) GTEST_SKIP() << "the NT family seals the password";
+  ASSERT_TRUE(CreateRegistryKey(kScheduleKey));
+  ASSERT_TRUE(WriteRegistryValue(std::string(kScheduleKey) + "\\Compress", "9", 0));
+  ASSERT_TRUE(WriteRegistryValue(std::string(kScheduleKey) + "\\Encrypt", "old plain", 0));
+  ScheduleSettings read = ReadScheduleSettings();
+  EXPECT_EQ("old plain", read.password);
+  EXPECT_FALSE(read.passwordUnreadable);
+
+  ASSERT_TRUE(WriteScheduleSettings(read));
+  ExpectSealed("old plain");
+  EXPECT_EQ("old plain", ReadScheduleSettings().password);
+
+  // No password is nothing to seal; the sealed one goes.
+  read.password.clear();
+  ASSERT_TRUE(WriteScheduleSettings(read));
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), StoredScheduleValue("Encrypt").type);
+  EXPECT_EQ("", ScheduleValue("Encrypt"));
+}
+
+// Another user's value, a damaged one, or one sealed elsewhere: never an
+// empty or made-up password.
+TEST_F(ScheduleSettingsStore, SealedPasswordThatDoesNotUnsealIsUnreadable) {
+  if (Runs95Family()) GTEST_SKIP() << "the NT family seals the password";
+  ScheduleSettings settings;
+  settings.compress = true;
+  settings.password = "secret";
+  ASSERT_TRUE(WriteScheduleSettings(settings));
+  std::string sealed = StoredScheduleValue("Encrypt").bytes;
+  std::string damaged = sealed;
+  damaged[damaged.size() - 5] ^= 0x40;
+  for (const std::string& stored : {damaged, sealed.substr(0, 20), std::string("\x01", 1)}) {
+    ASSERT_TRUE(WriteRegistryValue(std::string(kScheduleKey) + "\\Encrypt", stored.data(),
+                                   stored.size()));
+    ScheduleSettings read = ReadScheduleSettings();
+    EXPECT_TRUE(read.passwordUnreadable) << stored.size() << " bytes";
+    EXPECT_EQ("", read.password);
+    EXPECT_TRUE(read.compress);
+  }
+}
+
+// The 95 family has no data protection: the password stays text, as there
+// before.
+TEST_F(ScheduleSettingsStore, PasswordStaysPlainTextOnThe95Family) {
+  if (!Runs95Family()) GTEST_SKIP() << "runs only when the program sees Windows 98";
+  ScheduleSettings settings;
+  settings.compress = true;
+  settings.password = "secret";
+  ASSERT_TRUE(WriteScheduleSettings(settings));
+  StoredValue stored = StoredScheduleValue("Encrypt");
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), stored.type);
+  EXPECT_EQ(std::string("secret\0", 7), stored.bytes);
+  EXPECT_EQ("secret", ReadScheduleSettings().password);
 }
 
 TEST_F(ScheduleSettingsStore, NewSettingsOverwriteTheOld) {
@@ -559,7 +646,8 @@ TEST_F(ScheduleSetup, CreatesTheTaskAndStoresTheSettings) {
   EXPECT_EQ("Please set the program run time(s) on the \"Schedule\" tab", stored->comment);
   EXPECT_EQ("D:\\Scheduled", ScheduleValue("BackupPath"));
   EXPECT_EQ("9", ScheduleValue("Compress"));
-  EXPECT_EQ("zip password", ScheduleValue("Encrypt"));
+  ExpectSealed("zip password");
+  EXPECT_EQ("zip password", ReadScheduleSettings().password);
 
   // The question names the trigger's start time.
   ASSERT_EQ(1u, user.boxes.size());
