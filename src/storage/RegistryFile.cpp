@@ -16,6 +16,7 @@
 #include "catalogue/PathVariables.h"
 #include "catalogue/RegistryKey.h"
 #include "catalogue/Xml.h"
+#include "storage/RegistryFileReader.h"
 #include "storage/ValueContent.h"
 
 namespace {
@@ -480,45 +481,6 @@ HKEY OpenOrCreateKeyLevel(const std::vector<ImportKeyEntry>& stack, CRegKey& key
   return OpenOrCreateKeyPath(stack, key);
 }
 
-// What one Value element collected from its attributes.
-struct ImportValueEntry {
-  std::string name, content, typeName;
-  // The exact type and bytes, written for values that Content and Type
-  // can't restore exactly; either present means both must be usable.
-  std::optional<std::string> typeCode, data;
-
-  // Keeps the room of the texts for the next value.
-  void Clear() {
-    name.clear();
-    content.clear();
-    typeName.clear();
-    typeCode.reset();
-    data.reset();
-  }
-};
-
-// The type and bytes a Value element stands for; nothing when they can't
-// be told. The exact form holds the bytes as the registry held them:
-// nothing in them is unfolded.
-std::optional<std::pair<DWORD, std::string>> ValueToSet(const ImportValueEntry& value,
-                                                       const CPlaceholderFolders& folders) {
-  if (value.typeCode || value.data) {
-    if (!value.typeCode || !value.data) return std::nullopt;
-    return ParseExactValue(*value.typeCode, *value.data);
-  }
-  DWORD type = RegistryTypeFromName(value.typeName);
-  // Placeholders all start with '%': most texts need no unfolding.
-  std::string unfolded;
-  std::string_view content = value.content;
-  if (content.find('%') != std::string_view::npos) {
-    unfolded = folders.Unfold(value.content);
-    content = unfolded;
-  }
-  std::optional<std::string> data = ParseValueContent(content, type);
-  if (!data || data->empty()) return std::nullopt;
-  return std::make_pair(type, std::move(*data));
-}
-
 // The name the registry knows a value by.
 const char* RegistryValueName(const std::string& name) {
   return EqualNoCase(name, kDefaultName) ? "" : name.c_str();
@@ -553,7 +515,7 @@ class CPendingValues {
  public:
 
   void Add(const std::shared_ptr<CRegKey>& key, const std::string& identity,
-           const ImportValueEntry& value, const CPlaceholderFolders& folders);
+           const std::string& name, const std::optional<RegistryData>& data);
   bool Full() const { return m_values.size() >= kBatchValues || m_bytes >= kBatchBytes; }
   void Write();
 
@@ -561,7 +523,7 @@ class CPendingValues {
   struct Pending {
     std::shared_ptr<CRegKey> key;
     std::string name;
-    std::optional<std::pair<DWORD, std::string>> data;
+    RegistryData data;
     bool failed = false;
   };
 
@@ -576,16 +538,13 @@ class CPendingValues {
 };
 
 void CPendingValues::Add(const std::shared_ptr<CRegKey>& key, const std::string& identity,
-                         const ImportValueEntry& value, const CPlaceholderFolders& folders) {
-  Pending pending;
-  pending.data = ValueToSet(value, folders);
-  if (!pending.data) {
-    ShowImportProblem("Couldn't set value " + value.name);
+                         const std::string& name, const std::optional<RegistryData>& data) {
+  if (!data) {
+    ShowImportProblem("Couldn't set value " + name);
     return;
   }
-  pending.key = key;
-  pending.name = value.name;
-  m_bytes += value.name.size() + pending.data->second.size();
+  Pending pending{key, name, *data};
+  m_bytes += name.size() + pending.data.second.size();
   auto found = m_keyByIdentity.emplace(identity, m_keys.size());
   if (found.second) m_keys.emplace_back();
   m_keys[found.first->second].push_back(m_values.size());
@@ -598,9 +557,9 @@ void CPendingValues::Write() {
       Pending& value = m_values[i];
       value.failed = value.key == nullptr || value.key->Get() == NULL ||
                      RegSetValueExA(value.key->Get(), RegistryValueName(value.name), 0,
-                                    value.data->first,
-                                    reinterpret_cast<const BYTE*>(value.data->second.data()),
-                                    static_cast<DWORD>(value.data->second.size())) != ERROR_SUCCESS;
+                                    value.data.first,
+                                    reinterpret_cast<const BYTE*>(value.data.second.data()),
+                                    static_cast<DWORD>(value.data.second.size())) != ERROR_SUCCESS;
     }
   });
   for (const Pending& value : m_values)
@@ -609,27 +568,6 @@ void CPendingValues::Write() {
   m_keys.clear();
   m_keyByIdentity.clear();
   m_bytes = 0;
-}
-
-bool SameName(std::string_view a, std::string_view b) { return EqualNoCase(a, b); }
-
-// A Name starts the value afresh and a Content drops an earlier Type: only
-// the written order Name, Content, Type counts.
-void CollectValueAttribute(ImportValueEntry& value, const std::string& name,
-                           const std::string& text) {
-  if (SameName(name, "Name")) {
-    value.Clear();
-    value.name = text;
-  } else if (SameName(name, "Content")) {
-    value.content = text;
-    value.typeName.clear();
-  } else if (SameName(name, "Type")) {
-    value.typeName = text;
-  } else if (SameName(name, kTypeCodeAttribute)) {
-    value.typeCode = text;
-  } else if (SameName(name, kDataAttribute)) {
-    value.data = text;
-  }
 }
 
 }  // namespace
@@ -680,70 +618,44 @@ bool PlacesSpecialFolders(const std::string& identity) {
   return false;
 }
 
-// One reading of a registry key file into the registry: the open Key
-// levels and the Value being collected.
-class CRegistryImport {
+// One reading of a registry key file into the registry: the keys of the
+// open levels, and the values waiting to be written.
+class CRegistryImport : public CRegistryFileSink {
  public:
-  explicit CRegistryImport(bool keepFolderPlaces) : m_keepFolderPlaces(keepFolderPlaces) {}
+  explicit CRegistryImport(bool keepFolderPlaces)
+      : m_keepFolderPlaces(keepFolderPlaces),
+        m_reader(*this, [this](const std::string& text) { return m_folders.Unfold(text); }) {}
 
   // False once a key can neither be opened nor made: the import stops.
-  bool Token(XmlReader& reader) {
-    const std::string& element = reader.GetElementName();
-    switch (reader.GetTokenType()) {
-      case XmlTokenType::StartElement:
-        StartElement(element);
-        break;
-      case XmlTokenType::Attribute:
-        Attribute(element, Unescaped(m_name, reader.GetAttributeName()),
-                  Unescaped(m_text, reader.GetAttributeValue()));
-        break;
-      case XmlTokenType::EndElement:
-        EndElement(Unescaped(m_name, element));
-        break;
-      default:
-        break;
-    }
-    return m_ok;
-  }
+  bool Token(const XmlReader& reader) { return m_reader.Token(reader); }
 
   // Writes the values still waiting.
   void Finish() { m_pending.Write(); }
 
  private:
-  void StartElement(const std::string& element) {
-    if (SameName(element, "Key")) m_openKeys.push_back(false);
-    if (SameName(element, "Value")) m_value.Clear();
+  bool LevelOpened(const std::string& name) override {
+    std::string identity = m_stack.empty() ? std::string() : m_stack.back().identity + '\\';
+    identity += KeyIdentity(name);
+    m_stack.push_back({name, nullptr, std::move(identity)});
+    auto key = std::make_shared<CRegKey>();
+    bool opened = OpenOrCreateKeyLevel(m_stack, *key) != NULL;
+    m_stack.back().key = std::move(key);
+    return opened;
   }
 
-  void Attribute(const std::string& element, const std::string& name, const std::string& text) {
-    if (SameName(element, "Key") && SameName(name, "Name")) {
-      if (m_openKeys.empty() || m_openKeys.back()) return;
-      m_openKeys.back() = true;
-      std::string identity = m_stack.empty() ? std::string() : m_stack.back().identity + '\\';
-      identity += KeyIdentity(text);
-      m_stack.push_back({text, nullptr, std::move(identity)});
-      auto key = std::make_shared<CRegKey>();
-      if (OpenOrCreateKeyLevel(m_stack, *key) == NULL) m_ok = false;
-      m_stack.back().key = std::move(key);
-    } else if (SameName(element, "Value")) {
-      CollectValueAttribute(m_value, name, text);
-    }
+  void LevelClosed() override {
+    if (!m_stack.empty()) m_stack.pop_back();
   }
 
-  void EndElement(const std::string& element) {
-    if (SameName(element, "Key") && !m_openKeys.empty()) {
-      if (m_openKeys.back() && !m_stack.empty()) m_stack.pop_back();
-      m_openKeys.pop_back();
-    } else if (SameName(element, "Value") && !m_stack.empty()) {
-      if (m_keepFolderPlaces && PlacesSpecialFolders(m_stack.back().identity)) {
-        if (m_keptKeys.insert(m_stack.back().identity).second) WriteLog(kKeptFolderPlaces + KeyPath());
-        m_value.Clear();
-        return;
-      }
-      m_pending.Add(m_stack.back().key, m_stack.back().identity, m_value, m_folders);
-      if (m_pending.Full()) m_pending.Write();
-      m_value.Clear();
+  void Value(const std::string& name, const std::optional<RegistryData>& data) override {
+    if (m_stack.empty()) return;
+    const ImportKeyEntry& level = m_stack.back();
+    if (m_keepFolderPlaces && PlacesSpecialFolders(level.identity)) {
+      if (m_keptKeys.insert(level.identity).second) WriteLog(kKeptFolderPlaces + KeyPath());
+      return;
     }
+    m_pending.Add(level.key, level.identity, name, data);
+    if (m_pending.Full()) m_pending.Write();
   }
 
   std::string KeyPath() const {
@@ -752,24 +664,11 @@ class CRegistryImport {
     return path;
   }
 
-  // Unescapes into one of the texts kept for it, whose room serves every
-  // token.
-  static const std::string& Unescaped(std::string& into, std::string_view text) {
-    into.clear();
-    AppendUnescapedXml(into, text);
-    return into;
-  }
-
-  CPlaceholderFolders m_folders;
-  std::string m_name, m_text;
-  std::vector<ImportKeyEntry> m_stack;
-  // One flag per open Key element: whether its Name pushed a level. A Key
-  // without a Name, or with a second Name, must not shift the levels.
-  std::vector<bool> m_openKeys;
-  ImportValueEntry m_value;
-  CPendingValues m_pending;
-  bool m_ok = true;
   bool m_keepFolderPlaces;
+  CPlaceholderFolders m_folders;
+  CRegistryFileReader m_reader;
+  std::vector<ImportKeyEntry> m_stack;
+  CPendingValues m_pending;
   std::set<std::string> m_keptKeys;
 };
 
