@@ -75,10 +75,13 @@ void CRestoreRun::RestoreEntry(CatalogueEntry& entry) {
   for (std::string& item : entry.items) {
     if (Stopped()) break;
     RestoreItem(entry, item);
-    // A folder restored in part: each file that couldn't be read is named.
-    for (const CFailedFile& file : m_disk.FailedFiles())
-      m_callback.LogItemError(kRestoreFile + file.path + "\n" + file.error);
+    // A folder restored in part: each file that couldn't be read or
+    // written is named.
+    for (const auto* list : {&m_disk.FailedFiles(), &m_archive.FailedFiles()})
+      for (const CFailedFile& file : *list)
+        m_callback.LogItemError(kRestoreFile + file.path + "\n" + file.error);
     m_disk.ClearFailedFiles();
+    m_archive.ClearFailedFiles();
   }
 }
 

@@ -666,7 +666,7 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
 
   CHandle fresh;
   TargetState state = PrepareTarget(target, fresh);
-  if (state == TargetState::Skip && parentRemembered && m_targetError == ERROR_PATH_NOT_FOUND) {
+  if (state == TargetState::LeftOut && parentRemembered && m_targetError == ERROR_PATH_NOT_FOUND) {
     // A folder made earlier in this unpack has gone since: make it again
     // rather than skip every file meant for it.
     m_madeFolders.clear();
@@ -679,6 +679,10 @@ bool ArchiveReader::UnpackCurrent(const std::string& targetFolder, bool dropStor
   // A target that didn't exist is written in place: nothing is there to keep.
   if (state == TargetState::Fresh)
     return FillNewFile(m_zip, entry, target, fresh, m_block, m_errorText);
+  if (state == TargetState::LeftOut) {
+    m_failedFiles.push_back({target, kCouldntCreate + m_errorText});
+    state = TargetState::Skip;
+  }
   if (state != TargetState::Replace && state != TargetState::InUse) {
     m_zip.CloseEntry();
     return state == TargetState::Skip;
@@ -836,13 +840,13 @@ std::optional<ArchiveReader::TargetState> ArchiveReader::TargetFailed(const std:
   m_targetError = error;
   m_errorText = SystemMessage(error);
   if (IsInUse(error)) return TargetState::InUse;
-  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
-      path.find(kDesktopIni) != std::string::npos)
-    return TargetState::Skip;
+  if (path.find(kDesktopIni) != std::string::npos) return TargetState::Skip;
+  // Its folder gone (the drive taken away, say): nothing to ask about.
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return TargetState::LeftOut;
   int answer = AskFileError(m_run, kCouldntCreate + m_errorText + "\n" + path, kFileCreateError,
                    MB_ABORTRETRYIGNORE | MB_ICONERROR);
   if (answer == IDRETRY) return std::nullopt;
-  if (answer == IDIGNORE) return TargetState::Skip;
+  if (answer == IDIGNORE) return TargetState::LeftOut;
   m_stop->Request();
   return TargetState::Cancel;
 }

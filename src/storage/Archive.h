@@ -131,7 +131,8 @@ class ArchiveReader {
   // The current entry into the target folder (the archive's folder when
   // empty), under targetName when given, else under its stored name (only
   // the file name with dropStoredFolders). An existing file kept by the
-  // overwrite policy, or skipped after Ignore, counts as success.
+  // overwrite policy, or skipped after Ignore, counts as success; a skipped
+  // one, or one whose folder is gone, is listed in FailedFiles.
   bool UnpackCurrent(const std::string& targetFolder, bool dropStoredFolders,
                      const std::string& targetName = std::string());
   // The named entry to exactly that path.
@@ -139,6 +140,10 @@ class ArchiveReader {
   // Every entry whose name begins with the prefix (case matters), below the
   // target folder with the rest of its name. The first failure ends it.
   bool UnpackFolder(const std::string& prefix, const std::string& targetFolder);
+
+  // The targets an unpack couldn't write and went on without.
+  const std::vector<CFailedFile>& FailedFiles() const { return m_failedFiles; }
+  void ClearFailedFiles() { m_failedFiles.clear(); }
 
   const std::string& GetErrorText() const { return m_errorText; }
   OverwriteAnswer OverwriteMode() const { return m_overwriteMode; }
@@ -152,8 +157,9 @@ class ArchiveReader {
  private:
   // Fresh: the target didn't exist and was just made, `fresh` holds it.
   // Replace: it exists and may be replaced. InUse: it exists and is open
-  // elsewhere.
-  enum class TargetState { Fresh, Replace, InUse, Skip, Cancel, Fail };
+  // elsewhere. Skip: kept, or needn't be written. LeftOut: couldn't be
+  // written, and the unpack goes on without it.
+  enum class TargetState { Fresh, Replace, InUse, Skip, LeftOut, Cancel, Fail };
   TargetState PrepareTarget(const std::string& path, CHandle& fresh);
   std::optional<TargetState> ProbeExisting(const std::string& path, DWORD attributes,
                                            CHandle& fresh, DWORD& error);
@@ -190,6 +196,7 @@ class ArchiveReader {
   IRunCallback* m_run;
   std::string m_errorText;
   DWORD m_targetError = ERROR_SUCCESS;  // why PrepareTarget gave no target
+  std::vector<CFailedFile> m_failedFiles;
   // While UnpackFolder runs: the folders it has made or found, normalised
   // and in lower case.
   bool m_rememberFolders = false;

@@ -32,6 +32,7 @@ const char kInUsePrefix[] = "FIU";
 const char kCopyPrefix[] = "QMC";
 // Explorer keeps these locked in odd ways; never worth a question.
 const char kDesktopIni[] = "desktop.ini";
+const char kDriveGone[] = "The drive or network folder of this file is no longer there: ";
 // Large blocks: under Wine every read and write is a round trip to the
 // server, and fewer of them make a copy near the system's own speed.
 const DWORD kBlockSize = 1 << 20;
@@ -523,13 +524,13 @@ std::optional<bool> CDiskObject::ReadFirstBlock(const std::string& source, CHand
     if (m_lastOpenError == ERROR_FILE_NOT_FOUND || m_lastOpenError == ERROR_PATH_NOT_FOUND ||
         EndsWithNoCase(source, kDesktopIni))
       return true;
-    m_sourceUnread = true;
+    m_leftOut = true;
     return false;
   }
   if (!ReadFile(input.Get(), buffer.data(), kBlockSize, &got, NULL)) {
     SetSystemError(GetLastError(), kReadFrom + source + ".");
     AskFileError(m_run, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
-    m_sourceUnread = true;
+    m_leftOut = true;
     return false;
   }
   return std::nullopt;
@@ -548,7 +549,16 @@ std::optional<bool> CDiskObject::OpenTarget(const std::string& target, DWORD cre
   if (!opened) return false;
   route = CopyRoute::Direct;
   if (!output.Valid()) {
-    if (!IsInUse(m_lastOpenError)) return true;  // kept or skipped
+    // Kept at the user's word, or a desktop.ini that needn't be replaced.
+    if (m_lastOpenError == ERROR_FILE_EXISTS || m_lastOpenError == ERROR_ALREADY_EXISTS ||
+        EndsWithNoCase(target, kDesktopIni))
+      return true;
+    // A target that couldn't be written and was let go is missing from the
+    // copy, the same as a source that couldn't be read.
+    if (!IsInUse(m_lastOpenError)) {
+      m_leftOut = true;
+      return false;
+    }
     route = CopyRoute::AtRestart;
   } else if (m_openedExisting) {
     route = CopyRoute::Swap;
@@ -590,7 +600,7 @@ bool CDiskObject::CopyBlocks(HANDLE input, HANDLE output, std::vector<char>& buf
     if (!ReadFile(input, buffer.data(), kBlockSize, &got, NULL)) {
       SetSystemError(GetLastError(), kReadFrom + source + ".");
       AskFileError(m_run, m_errorText, kFileReadError, MB_OK | MB_ICONERROR);
-      m_sourceUnread = true;
+      m_leftOut = true;
       return false;
     }
   }
@@ -624,13 +634,41 @@ bool CDiskObject::PlaceCopy(CopyRoute route, CTempFile& temporary, const std::st
   return !Cancelled();
 }
 
+namespace {
+
+// The root of a path's drive ("C:\\") or network share ("\\\\server\\share\\");
+// empty for a path that names neither.
+std::string VolumeRoot(const std::string& path) {
+  if (path.size() >= 3 && path[1] == ':' && path[2] == '\\') return path.substr(0, 3);
+  if (path.compare(0, 2, "\\\\") != 0) return std::string();
+  size_t share = path.find('\\', 2);
+  if (share == std::string::npos) return std::string();
+  size_t end = path.find('\\', share + 1);
+  return end == std::string::npos ? path + '\\' : path.substr(0, end + 1);
+}
+
+}  // namespace
+
+bool CDiskObject::VolumeGone(const std::string& path) {
+  std::string root = VolumeRoot(path);
+  return !root.empty() &&
+         !GetVolumeInformationA(root.c_str(), NULL, 0, NULL, NULL, NULL, NULL, 0);
+}
+
 bool CDiskObject::CopyOneFile(const std::string& source, const std::string& target) {
-  m_sourceUnread = false;
+  m_leftOut = false;
   m_sourceGone = false;
   if (Cancelled()) return false;
   DWORD attributes = GetFileAttributesA(source.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
     m_errorText.clear();
+    // A file deleted since the listing isn't missed; one whose whole drive
+    // went (a set on a disk taken away) is.
+    if (VolumeGone(source)) {
+      SetSystemError(error, kDriveGone + source);
+      return false;
+    }
     m_sourceGone = true;
     return false;
   }
@@ -797,7 +835,7 @@ bool CDiskObject::CopyFolderFiles(const std::string& sourceFolder,
       if (copied[i]) continue;
       if (CopyOneFile(sources[i], targets[i])) continue;
       if (m_sourceGone && !Cancelled()) continue;  // gone since the listing
-      if (!m_sourceUnread || Cancelled()) return false;
+      if (!m_leftOut || Cancelled()) return false;
       m_failedFiles.push_back({sources[i], m_errorText});
     }
   }

@@ -176,9 +176,12 @@ class CDiskObject {
   // the last open found one.
   bool m_keepExisting = false;
   bool m_openedExisting = false;
-  // The last CopyOneFile failed only because its source couldn't be opened:
-  // a folder copy leaves that file out and goes on.
-  bool m_sourceUnread = false;
+  // The last CopyOneFile failed only because its source couldn't be read or
+  // its target couldn't be opened, and the user let it go: a folder copy
+  // leaves that file out, names it and goes on.
+  bool m_leftOut = false;
+  // Whether the drive or network share of the path can no longer be read.
+  static bool VolumeGone(const std::string& path);
   // The last CopyOneFile found its source gone (since a listing, say).
   bool m_sourceGone = false;
   std::vector<char> m_block;  // one block of the file being copied

@@ -14,6 +14,8 @@ arch=$2
 root="$build/faults"
 small="$root/small"
 mountpoint -q "$small" 2>/dev/null && umount "$small"
+mountpoint -q "$root/ro" 2>/dev/null && umount "$root/ro"
+mountpoint -q "$root/usb" 2>/dev/null && umount -l "$root/usb"
 rm -rf "$root"
 mkdir -p "$root/pc" "$root/work" "$small"
 if ! mount -t tmpfs -o size=1m tmpfs "$small" 2>/dev/null; then
@@ -22,6 +24,8 @@ if ! mount -t tmpfs -o size=1m tmpfs "$small" 2>/dev/null; then
 fi
 . "$(dirname "$0")/../support/checks.sh"
 cleanup() {
+  umount "$root/ro" 2>/dev/null
+  umount -l "$root/usb" 2>/dev/null
   "$scripts/wine-prefix.sh" "$root/pc" "$arch" down
   umount "$small" 2>/dev/null
 }
@@ -156,6 +160,71 @@ for set in from-e from-e-packed; do
   check "$set: the user's file is whole" [ "$(tr -d o <"$small/data/keep.dat" | wc -c)$(stat -c %s "$small/data/keep.dat")" = 0300000 ]
   check "$set: nothing half written beside it ($(ls "$small/data"))" [ "$(ls "$small/data")" = keep.dat ]
 done
+
+# A folder nobody may write into, not even the tests' own root: a read-only
+# bind mount, mapped as drive R:.
+ro="$root/ro"
+mkdir -p "$ro/data"
+read_only() { mount --bind "$ro" "$ro" && mount -o remount,ro,bind "$ro" "$ro"; }
+writable() { umount "$ro" 2>/dev/null; }
+ln -sfn "$ro" "$root/pc/wineprefix/dosdevices/r:"
+printf 'old' >"$ro/data/keep.txt"
+printf 'other' >"$ro/data/other.txt"
+catalogue 'R:\data'
+run /b 'C:\from-r' /y >/dev/null
+run /b 'C:\from-r-packed' /c: /y >/dev/null
+printf 'changed' >"$ro/data/keep.txt"
+if read_only; then
+  for mode in plain packed; do
+    check "$mode: a backup into a read-only folder fails" [ "$(run_status /b 'R:\set' $(switches_of $mode))" = 2 ]
+    check "$mode: and says why" grep -q 'failed to create directory' "$root/output.txt"
+  done
+  for set in from-r from-r-packed; do
+    new_log
+    check "$set: a restore into a read-only folder reports item errors" [ "$(run_status /r "C:\\$set" /y)" = 3 ]
+    check "$set: the log names the file" logged 'R:\data\keep.txt'
+    check "$set: the user's file is untouched" [ "$(cat "$ro/data/keep.txt")" = changed ]
+  done
+  writable
+else
+  echo "SKIPPED: a read-only folder can't be mounted here"
+fi
+
+# A plain set on a drive that is taken away in the middle of its restore
+# (drive F:, unmapped and unmounted once the restore is under way).
+usb="$root/usb"
+mkdir -p "$usb" "$c/many/a" "$c/many/b"
+if mount -t tmpfs -o size=32m tmpfs "$usb"; then
+  ln -sfn "$usb" "$root/pc/wineprefix/dosdevices/f:"
+  for i in $(seq 1 2000); do printf "file $i" >"$c/many/a/f$i.txt"; done
+  printf 'saved' >"$c/many/b/mine.txt"
+  printf '%s\r\n' '<?xml version="1.0" encoding="ASCII" standalone="yes"?>' '<catalogue>' \
+    '<backup name="A" display="A">' ' <item path="C:\many\a\"/>' '</backup>' \
+    '<backup name="B" display="B">' ' <item path="C:\many\b\"/>' '</backup>' '</catalogue>' \
+    >"$root/work/backup.xml"
+  run /b 'F:\set' /y >/dev/null
+  rm -rf "$c/many/a"
+  printf 'mine' >"$c/many/b/mine.txt"
+  new_log
+  run_status /r 'F:\set' /y >"$root/status" &
+  for _ in $(seq 1 500); do
+    [ "$(ls "$c/many/a" 2>/dev/null | wc -l)" -gt 50 ] && break
+    sleep 0.02
+  done
+  rm -f "$root/pc/wineprefix/dosdevices/f:"
+  umount -l "$usb"
+  wait
+  restored=$(ls "$c/many/a" | wc -l)
+  check "the restore was under way when the drive went ($restored files)" [ "$restored" -lt 2000 ]
+  check "a restore whose set went away reports item errors" [ "$(cat "$root/status")" = 3 ]
+  check "the log says the drive is gone" logged 'The drive or network folder of this file is no longer there: F:\set\A\1\'
+  check "and names the item it couldn't finish" logged 'C:\many\a\'
+  check "the files restored are whole" bash -c '! grep -L "^file [0-9]*$" "$0"/* | grep -q .' "$c/many/a"
+  check "the user's file of the next item is untouched" [ "$(cat "$c/many/b/mine.txt")" = mine ]
+  check "nothing half written is left" bash -c '! ls "$0" "$1" | grep -qi "^qmc\|^fiu"' "$c/many/a" "$c/many/b"
+else
+  echo "SKIPPED: a drive to take away can't be mounted here"
+fi
 
 echo "faults: $passes checks passed, $failures failed"
 [ "$failures" -eq 0 ]

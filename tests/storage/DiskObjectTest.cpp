@@ -379,14 +379,15 @@ TEST_F(DiskTest, MissingSourceFailsWithoutText) {
 // ---------------------------------------------------------------- open errors
 
 // A folder where the target file should be can't be opened for writing:
-// not one of the silent cases, so the user is asked.
+// not one of the silent cases, so the user is asked. Ignore goes on without
+// the file, which is then no copy made.
 TEST_F(DiskTest, OpenErrorAsksAbortRetryIgnore) {
   std::string source = Make("s.txt", "new");
   disk.SetOverwriteMode(OverwriteYesToAll);
   ASSERT_TRUE(disk.CreateFolderTree(Path("blocked")));
 
   boxes.QueueBoxAnswer(IDIGNORE);
-  EXPECT_TRUE(disk.CopyOneFile(source, Path("blocked")));
+  EXPECT_FALSE(disk.CopyOneFile(source, Path("blocked")));
   ASSERT_EQ(1u, boxes.boxes.size());
   EXPECT_EQ("File open error", boxes.boxes[0].caption);
   EXPECT_EQ(static_cast<UINT>(MB_ABORTRETRYIGNORE | MB_ICONERROR), boxes.boxes[0].style);
