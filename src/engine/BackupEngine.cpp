@@ -58,6 +58,7 @@ class CBackupRun {
   bool BackupNamedItem(const std::string& path, std::string& place);
   void LogFilesLeftOut();
   void Finish();
+  std::string WithReason(const char* fatal) const;
   // The error texts of both the file system and the archive, as the log
   // lines quote them.
   std::string ErrorTexts() const { return m_disk.GetErrorText() + m_archive.GetErrorText(); }
@@ -238,6 +239,14 @@ void CBackupRun::LogFilesLeftOut() {
   m_archive.ClearFailedFiles();
 }
 
+// A fatal text with the archive's reason under it (a full archive, a full
+// disk), which the user needs to choose what to do.
+std::string CBackupRun::WithReason(const char* fatal) const {
+  std::string reason = m_archive.GetErrorText();
+  if (reason.empty() && !m_archive.FailedFiles().empty()) reason = m_archive.FailedFiles().front().error;
+  return reason.empty() ? std::string(fatal) : fatal + ("\n" + reason);
+}
+
 void CBackupRun::Finish() {
   std::string settings = m_setFolder + kRestoreSettingsFile;
   if (m_writeRestoreSettings && !BuildRestoreSettings(m_catalogue, settings))
@@ -248,9 +257,9 @@ void CBackupRun::Finish() {
   if ((!m_archive.AddFolder(m_setFolder + kRegistryFolder, kRegistryFolder, false) ||
        !m_archive.FailedFiles().empty()) &&
       !m_archive.StopRequested())
-    throw CFatalError(kPackRegistry);
+    throw CFatalError(WithReason(kPackRegistry));
   if (m_writeRestoreSettings && !m_archive.AddFileAs(settings, std::string()) && !m_archive.StopRequested())
-    throw CFatalError(kPackRestoreSettings);
+    throw CFatalError(WithReason(kPackRestoreSettings));
   m_disk.RemoveFolderTree(m_setFolder + kRegistryFolder);
   m_disk.RemoveFile(settings);
 }
