@@ -7,9 +7,10 @@
 
 struct CatalogueEntry;
 
-// The folder of a special folder name ("Desktop", "AppData", ...; letter
-// case ignored), created if missing; nothing for an unknown name or when the
-// shell can't say.
+// This computer's folder of a special folder name ("Desktop", "AppData",
+// ...; letter case ignored), created if missing; nothing for an unknown name
+// or when the shell can't say. The expansion below asks the computer of
+// CurrentCatalogueSystem() instead.
 std::optional<std::string> GetSpecialFolder(const std::string& name);
 
 // Replaces every ($Name) in `path` by its special folder or by a variable of
