@@ -5,7 +5,7 @@
 #   fuzz-host.sh [seconds] [target|all]              build, then run (default 120 s)
 #   fuzz-host.sh --build-only
 #   fuzz-host.sh --run-only [seconds] [target|all]
-# Targets: xml, zip, rich-text, command-line. With "all" each runs for the
+# Targets: xml, zip, rich-text, command-line, catalogue. With "all" each runs for the
 # given seconds. A target's corpus grows in build/host-fuzz/<target>-corpus
 # (the markup reader's in build/host-fuzz/corpus); a crashing input is saved
 # in build/host-fuzz/ with the target's name in front and the run fails.
@@ -20,7 +20,7 @@ case "${1:-}" in
 esac
 seconds=${1:-120}
 target=${2:-xml}
-all_targets="xml zip rich-text command-line"
+all_targets="xml zip rich-text command-line catalogue"
 
 if [ "$build" -eq 1 ]; then
   if [ ! -f "$dir/CMakeCache.txt" ]; then
@@ -51,6 +51,10 @@ run_target() {
       program=command_line_fuzz corpus=command-line-corpus seed_dir=command-line-seeds
       options=(-dict="$seeds/command-line.dict" -max_len=1100
         -artifact_prefix="$dir/command-line-")
+      ;;
+    catalogue)
+      program=catalogue_fuzz corpus=catalogue-corpus seed_dir=catalogue-seeds
+      options=(-dict="$seeds/catalogue.dict" -max_len=8192 -artifact_prefix="$dir/catalogue-")
       ;;
     *)
       echo "unknown fuzz target: $1 (one of: $all_targets, or all)" >&2
