@@ -71,6 +71,15 @@ bool LeadsBack(const std::string& name, const CatalogueEntry* entry, std::vector
   return false;
 }
 
+// The size of the text with every `reference` replaced by `value`.
+size_t ExpandedSize(const std::string& text, const std::string& reference, const std::string& value) {
+  size_t size = text.size();
+  for (size_t at = text.find(reference); at != std::string::npos;
+       at = text.find(reference, at + reference.size()))
+    size = size - reference.size() + value.size();
+  return size;
+}
+
 }  // namespace
 
 std::optional<std::string> FindVariable(const CatalogueEntry* entry, const std::string& name) {
@@ -83,7 +92,11 @@ std::optional<std::string> FindVariable(const CatalogueEntry* entry, const std::
 }
 
 bool ExpandPathVariables(std::string& path, const CatalogueEntry* entry) {
-  for (;;) {
+  for (unsigned round = 0;; ++round) {
+    // A value may end in "(" and the text after it go on "$Name)": such a
+    // reference was in no value, so no walk of the values finds it going
+    // round. Nor does any walk see a text double at each reference.
+    if (round == kMaxExpansionRounds) return false;
     size_t at = path.find("($");
     if (at == std::string::npos) return true;
     size_t close = path.find(')', at + 2);
@@ -100,6 +113,7 @@ bool ExpandPathVariables(std::string& path, const CatalogueEntry* entry) {
       std::set<std::string> finite;
       if (LeadsBack(name, entry, chain, finite)) return false;
     }
+    if (ExpandedSize(path, reference, *value) > kMaxExpandedPath) return false;
     path = ReplaceAll(path, reference, *value);
   }
 }

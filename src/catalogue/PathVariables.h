@@ -13,6 +13,12 @@ struct CatalogueEntry;
 // CurrentCatalogueSystem() instead.
 std::optional<std::string> GetSpecialFolder(const std::string& name);
 
+// Longest text an expansion may give (the longest path Windows takes), and
+// most references it may replace one after another; a text that would need
+// more is taken as one that refers back to itself.
+const size_t kMaxExpandedPath = 32767;
+const unsigned kMaxExpansionRounds = 1024;
+
 // Replaces every ($Name) in `path` by its special folder or by a variable of
 // `entry` or an entry enclosing it. False when a reference can't be resolved
 // or refers back to itself; `path` is then only partly expanded.

@@ -122,6 +122,24 @@ TEST_F(EvaluationOverStandIn, UnresolvableReferencesFail) {
   EXPECT_EQ("C:\\Profile\\AppData\\Data\\x", path);
 }
 
+TEST_F(EvaluationOverStandIn, ReferencesThatWouldNeverEndFail) {
+  // Each variable twice the one before: the text would outgrow any memory.
+  std::string doubling = "<backup name=\"Grow\">\n <var name=\"V0\" value=\"abcdefgh\"/>\n";
+  for (int i = 1; i < 40; ++i)
+    doubling += " <var name=\"V" + std::to_string(i) + "\" value=\"($V" + std::to_string(i - 1) +
+                ")($V" + std::to_string(i - 1) + ")\"/>\n";
+  EXPECT_FALSE(Evaluate(doubling + "</backup>"));
+  // Long texts within the limit still expand.
+  ASSERT_TRUE(Evaluate("<backup name=\"Long\">\n <var name=\"L\" value=\"" + std::string(3000, 'l') +
+                       "\"/>\n <var name=\"M\" value=\"($L)($L)($L)($L)($L)($L)($L)($L)($L)($L)\"/>\n</backup>"));
+  EXPECT_EQ(30000u, FindVariable(&Entry("Long"), "M").value_or("").size());
+  // "(" and "$B)" make "($B)" again after every round.
+  computer.SetValue(kRoot + "\\B", "($A)$B)");
+  EXPECT_FALSE(Evaluate("<backup name=\"Round\">\n <var name=\"A\" value=\"(\"/>\n"
+                        " <var name=\"B\" value=\"[" + kRoot + "\\B]\"/>\n"
+                        " <item path=\"p\" name=\"($B)\"/>\n</backup>"));
+}
+
 TEST_F(EvaluationOverStandIn, SubFoldersBecomeEntriesAndUnlistedFoldersAreLogged) {
   ASSERT_TRUE(Evaluate("<backup name=\"Saves\" expandSubDirs=\"C:\\Games\">\n</backup>\n"
                        "<backup name=\"Broken\" expandSubDirs=\"C:\\Nothing\">\n</backup>"));
