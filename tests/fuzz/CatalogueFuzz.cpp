@@ -5,7 +5,8 @@
 // values and folders are always there, so that conditions, foreach over
 // subkeys, variables and ($Name) references are reached without one.
 // Every evaluation has to end, list each entry after its parent and leave
-// every parent chain finite.
+// every parent chain finite; restore settings written from a whole reading
+// of restore settings have to read back to the same entries.
 #include <unistd.h>
 
 #include <cstdint>
@@ -44,10 +45,15 @@ const std::string& SettingsPath() {
   static const std::string path = TempPath("-restore.xml");
   return path;
 }
+const std::string& AgainPath() {
+  static const std::string path = TempPath("-again.xml");
+  return path;
+}
 
 void RemoveFiles() {
   std::remove(CataloguePath().c_str());
   std::remove(SettingsPath().c_str());
+  std::remove(AgainPath().c_str());
 }
 
 void DescribeComputer(const std::string& header) {
@@ -89,11 +95,30 @@ void CheckEntries(const Catalogue& catalogue) {
   }
 }
 
-void Evaluate(Catalogue& catalogue, size_t bytes) {
+bool Evaluate(Catalogue& catalogue, size_t bytes) {
   unsigned long before = RegistryStandIn().Questions();
-  catalogue.Evaluate();
+  bool whole = catalogue.Evaluate();
   if (RegistryStandIn().Questions() - before > QuestionLimit(bytes)) __builtin_trap();
   CheckEntries(catalogue);
+  return whole;
+}
+
+// What a restore would do with an entry, and where it stands.
+bool SameEntries(const Catalogue& a, const Catalogue& b) {
+  const auto& first = a.Entries();
+  const auto& second = b.Entries();
+  if (first.size() != second.size()) return false;
+  std::unordered_map<const CatalogueEntry*, const CatalogueEntry*> counterpart{{nullptr, nullptr}};
+  for (size_t i = 0; i < first.size(); ++i) {
+    const CatalogueEntry& x = *first[i];
+    const CatalogueEntry& y = *second[i];
+    if (x.name != y.name || x.display != y.display || x.detect != y.detect || x.reboot != y.reboot ||
+        x.valid != y.valid || x.items != y.items || x.variableNames != y.variableNames ||
+        x.variableValues != y.variableValues || counterpart[x.parent] != y.parent)
+      return false;
+    counterpart[&x] = &y;
+  }
+  return true;
 }
 
 }  // namespace
@@ -127,8 +152,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Catalogue settings(SettingsPath());
   std::error_code error;
   size_t written = static_cast<size_t>(std::filesystem::file_size(SettingsPath(), error));
-  Evaluate(settings, error ? size : written);
+  if (error) return 0;
+  bool whole = Evaluate(settings, written);
   PrepareEntries(settings);
   CheckEntries(settings);
+  if (!whole) return 0;
+
+  // Restore settings written again from their own reading, everything
+  // chosen, read back as they were: a backup of a restored set keeps it.
+  for (const auto& entry : settings.Entries()) entry->selected = true;
+  if (!BuildRestoreSettings(settings, AgainPath())) return 0;
+  Catalogue again(AgainPath());
+  if (!Evaluate(again, written)) __builtin_trap();
+  PrepareEntries(again);
+  if (!SameEntries(settings, again)) __builtin_trap();
   return 0;
 }
