@@ -5,10 +5,11 @@
 #   fuzz-host.sh [seconds] [target|all]              build, then run (default 120 s)
 #   fuzz-host.sh --build-only
 #   fuzz-host.sh --run-only [seconds] [target|all]
-# Targets: xml, zip, rich-text, command-line, registry-file. With "all"
-# each runs for the given seconds. A target's corpus grows in build/host-fuzz/<target>-corpus
-# (the markup reader's in build/host-fuzz/corpus); a crashing input is saved
-# in build/host-fuzz/ with the target's name in front and the run fails.
+# Targets: xml, zip, rich-text, command-line, registry-file, catalogue.
+# With "all" each runs for the given seconds. A target's corpus grows in
+# build/host-fuzz/<target>-corpus (the markup reader's in
+# build/host-fuzz/corpus); a crashing input is saved in build/host-fuzz/
+# with the target's name in front and the run fails.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 dir=$top/build/host-fuzz
@@ -20,7 +21,7 @@ case "${1:-}" in
 esac
 seconds=${1:-120}
 target=${2:-xml}
-all_targets="xml zip rich-text command-line registry-file"
+all_targets="xml zip rich-text command-line registry-file catalogue"
 
 if [ "$build" -eq 1 ]; then
   if [ ! -f "$dir/CMakeCache.txt" ]; then
@@ -56,6 +57,10 @@ run_target() {
       program=registry_file_fuzz corpus=registry-file-corpus seed_dir=registry-file-seeds
       options=(-dict="$seeds/registry-file.dict" -max_len=8192
         -artifact_prefix="$dir/registry-file-")
+      ;;
+    catalogue)
+      program=catalogue_fuzz corpus=catalogue-corpus seed_dir=catalogue-seeds
+      options=(-dict="$seeds/catalogue.dict" -max_len=8192 -artifact_prefix="$dir/catalogue-")
       ;;
     *)
       echo "unknown fuzz target: $1 (one of: $all_targets, or all)" >&2

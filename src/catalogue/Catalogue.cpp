@@ -1,26 +1,21 @@
 #include "catalogue/Catalogue.h"
 
-#include <windows.h>
-
 #include <cctype>
 #include <cstring>
 #include <map>
+#include <optional>
+#include <vector>
 
-#include "base/Interaction.h"
 #include "base/LocaleText.h"
 #include "base/Settings.h"
 #include "base/Text.h"
+#include "catalogue/CatalogueSystem.h"
 #include "catalogue/PathVariables.h"
-#include "catalogue/Registry.h"
 
 namespace {
 
 
 bool IsEntryElement(const std::string& name) { return SameText(name, "backup") || SameText(name, "restore"); }
-
-std::string FolderPattern(const std::string& folder) {
-  return folder + (!folder.empty() && folder.back() == '\\' ? "*" : "\\*");
-}
 
 }  // namespace
 
@@ -28,7 +23,7 @@ std::string FolderPattern(const std::string& folder) {
 class Catalogue::CEvaluation {
  public:
   explicit CEvaluation(Catalogue& catalogue)
-      : m_list(catalogue.m_entries), m_reader(catalogue.m_reader) {}
+      : m_list(catalogue.m_entries), m_reader(catalogue.m_reader), m_system(CurrentCatalogueSystem()) {}
 
   // False when a variable couldn't be expanded.
   bool Run() {
@@ -113,7 +108,7 @@ class Catalogue::CEvaluation {
       if (m_unlisted) List();
       CatalogueEntry& entry = *m_current;
       if (!entry.foreach.empty() && !entry.in.empty() &&
-          EnumRegistrySubkey(entry.in, entry.foreachIndex + 1)) {
+          m_system.Subkey(entry.in, entry.foreachIndex + 1)) {
         // Read the element's content again for the next subkey.
         auto repetition = std::make_unique<CatalogueEntry>(entry);
         repetition->items.clear();
@@ -192,7 +187,7 @@ class Catalogue::CEvaluation {
 
   void DefineForeachVariable(CatalogueEntry& entry) {
     if (!entry.valid || entry.foreach.empty() || FindVariable(&entry, entry.foreach)) return;
-    std::optional<std::string> subkey = EnumRegistrySubkey(entry.in, entry.foreachIndex);
+    std::optional<std::string> subkey = m_system.Subkey(entry.in, entry.foreachIndex);
     entry.variableNames.push_back(entry.foreach);
     if (subkey && !subkey->empty()) {
       (*subkey)[0] = static_cast<char>(std::toupper(static_cast<unsigned char>((*subkey)[0])));
@@ -227,16 +222,12 @@ class Catalogue::CEvaluation {
   void ExpandSubFolders(CatalogueEntry& entry) {
     std::string folder = m_subFolders;
     if (!ExpandPathVariables(folder, &entry)) return;
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(FolderPattern(folder).c_str(), &found);
-    if (find == INVALID_HANDLE_VALUE) {
-      WriteLog("Error: failed to expand " + folder);
+    std::optional<std::vector<std::string>> names = m_system.SubFolders(folder);
+    if (!names) {
+      m_system.Log("Error: failed to expand " + folder);
       return;
     }
-    do {
-      std::string name = found.cFileName;
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == "." || name == "..")
-        continue;
+    for (const std::string& name : *names) {
       auto child = std::make_unique<CatalogueEntry>();
       child->parent = &entry;
       child->valid = entry.valid;
@@ -244,14 +235,13 @@ class Catalogue::CEvaluation {
       child->generated = true;
       child->items.push_back(";" + m_subFolders + "\\" + name + "\\");
       m_list.push_back(std::move(child));
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
+    }
   }
 
   // Applies a condition attribute to `holds`; false when the name isn't one.
   bool ApplyCondition(const std::string& name, const std::string& value, bool allowOr, bool& holds) {
     if (SameText(name, "winVer")) {
-      holds = holds && IsWindowsVersion(value);
+      holds = holds && m_system.IsWindowsVersion(value);
     } else if (allowOr && StartsWithText(name, "orKeyExists")) {
       holds = holds || KeyExists(value);
     } else if (StartsWithText(name, "keyExists")) {
@@ -279,17 +269,18 @@ class Catalogue::CEvaluation {
   // its key, say): within one reading each is asked of the registry once.
   bool KeyExists(const std::string& path) {
     auto found = m_keysExist.find(path);
-    if (found == m_keysExist.end()) found = m_keysExist.emplace(path, RegistryKeyExists(path)).first;
+    if (found == m_keysExist.end()) found = m_keysExist.emplace(path, m_system.KeyExists(path)).first;
     return found->second;
   }
   const std::optional<std::string>& Value(const std::string& path) {
     auto found = m_values.find(path);
-    if (found == m_values.end()) found = m_values.emplace(path, ReadRegistryValue(path)).first;
+    if (found == m_values.end()) found = m_values.emplace(path, m_system.ReadValue(path)).first;
     return found->second;
   }
 
   std::vector<std::unique_ptr<CatalogueEntry>>& m_list;
   XmlReader& m_reader;
+  CatalogueSystem& m_system;
   std::map<std::string, bool> m_keysExist;
   std::map<std::string, std::optional<std::string>> m_values;
   CatalogueEntry* m_current = nullptr;
@@ -336,10 +327,11 @@ void AddCustomEntries(Catalogue& catalogue) {
       "Custom files and folders (double click or press Insert to add or change items, right "
       "click or Delete to remove items)";
   CatalogueEntry& parent = catalogue.AppendEntry(std::move(group));
+  CatalogueSystem& system = CurrentCatalogueSystem();
   for (unsigned n = 0;; ++n) {
     std::string number = std::to_string(n);
-    std::optional<std::string> name = ReadRegistryValue(kCustomKey + ("itemName" + number));
-    std::optional<std::string> value = ReadRegistryValue(kCustomKey + ("itemValue" + number));
+    std::optional<std::string> name = system.ReadValue(kCustomKey + ("itemName" + number));
+    std::optional<std::string> value = system.ReadValue(kCustomKey + ("itemValue" + number));
     if (!name || !value) break;
     auto item = std::make_unique<CatalogueEntry>();
     item->parent = &parent;

@@ -1,54 +1,15 @@
 #include "catalogue/PathVariables.h"
 
-#include <windows.h>
-#include <shlobj.h>
-
 #include <algorithm>
 #include <set>
 #include <vector>
 
-#include "base/Interaction.h"
 #include "base/LocaleText.h"
 #include "base/Text.h"
 #include "catalogue/CatalogueEntry.h"
+#include "catalogue/CatalogueSystem.h"
 
 namespace {
-
-struct SpecialFolder {
-  const char* name;
-  int csidl;
-};
-
-const SpecialFolder kSpecialFolders[] = {
-    {"Desktop", CSIDL_DESKTOPDIRECTORY},
-    {"Favorites", CSIDL_FAVORITES},
-    {"Cookies", CSIDL_COOKIES},
-    {"Fonts", CSIDL_FONTS},
-    {"History", CSIDL_HISTORY},
-    {"InternetCache", CSIDL_INTERNET_CACHE},
-    {"LocalAppData", CSIDL_LOCAL_APPDATA},
-    {"AppData", CSIDL_APPDATA},
-    {"MyDocuments", CSIDL_PERSONAL},
-    {"Profile", CSIDL_PROFILE},
-    {"ProgramFiles", CSIDL_PROGRAM_FILES},
-    {"ComProgramFiles", CSIDL_PROGRAM_FILES_COMMON},
-    {"Programs", CSIDL_PROGRAMS},
-    {"SendTo", CSIDL_SENDTO},
-    {"StartMenu", CSIDL_STARTMENU},
-    {"Startup", CSIDL_STARTUP},
-    {"System", CSIDL_SYSTEM},
-    {"Templates", CSIDL_TEMPLATES},
-    {"Windows", CSIDL_WINDOWS},
-    {"ComAltStartup", CSIDL_COMMON_ALTSTARTUP},
-    {"ComDesktop", CSIDL_COMMON_DESKTOPDIRECTORY},
-    {"ComFavorites", CSIDL_COMMON_FAVORITES},
-    {"ComPrograms", CSIDL_COMMON_PROGRAMS},
-    {"ComStartMenu", CSIDL_COMMON_STARTMENU},
-    {"ComStartup", CSIDL_COMMON_STARTUP},
-    {"ComAppData", CSIDL_COMMON_APPDATA},
-};
-
-
 
 // A folder's path names the folder only where a path element ends there:
 // "C:\users\root" is no part of "C:\users\rootbeer".
@@ -95,7 +56,7 @@ bool LeadsBack(const std::string& name, const CatalogueEntry* entry, std::vector
                std::set<std::string>& finite) {
   std::string key = ToLowerAscii(name);
   if (finite.count(key)) return false;
-  if (GetSpecialFolder(name)) return false;
+  if (CurrentCatalogueSystem().SpecialFolder(name)) return false;
   std::optional<std::string> value = FindVariable(entry, name);
   if (!value) return false;
   for (const std::string& reference : References(*value)) {
@@ -110,20 +71,16 @@ bool LeadsBack(const std::string& name, const CatalogueEntry* entry, std::vector
   return false;
 }
 
-}  // namespace
-
-std::optional<std::string> GetSpecialFolder(const std::string& name) {
-  FolderPathFunction folderPath = GetFolderPathFunction();
-  if (folderPath == nullptr) return std::nullopt;
-  for (const SpecialFolder& folder : kSpecialFolders) {
-    if (!SameText(name, folder.name)) continue;
-    char path[MAX_PATH + 1] = "";
-    if (FAILED(folderPath(NULL, folder.csidl | CSIDL_FLAG_CREATE, NULL, SHGFP_TYPE_CURRENT, path)))
-      return std::nullopt;
-    return std::string(path);
-  }
-  return std::nullopt;
+// The size of the text with every `reference` replaced by `value`.
+size_t ExpandedSize(const std::string& text, const std::string& reference, const std::string& value) {
+  size_t size = text.size();
+  for (size_t at = text.find(reference); at != std::string::npos;
+       at = text.find(reference, at + reference.size()))
+    size = size - reference.size() + value.size();
+  return size;
 }
+
+}  // namespace
 
 std::optional<std::string> FindVariable(const CatalogueEntry* entry, const std::string& name) {
   for (; entry != nullptr; entry = entry->parent) {
@@ -135,7 +92,11 @@ std::optional<std::string> FindVariable(const CatalogueEntry* entry, const std::
 }
 
 bool ExpandPathVariables(std::string& path, const CatalogueEntry* entry) {
-  for (;;) {
+  for (unsigned round = 0;; ++round) {
+    // A value may end in "(" and the text after it go on "$Name)": such a
+    // reference was in no value, so no walk of the values finds it going
+    // round. Nor does any walk see a text double at each reference.
+    if (round == kMaxExpansionRounds) return false;
     size_t at = path.find("($");
     if (at == std::string::npos) return true;
     size_t close = path.find(')', at + 2);
@@ -143,7 +104,7 @@ bool ExpandPathVariables(std::string& path, const CatalogueEntry* entry) {
     std::string name = path.substr(at + 2, close - at - 2);
     std::string reference = path.substr(at, close - at + 1);
 
-    std::optional<std::string> value = GetSpecialFolder(name);
+    std::optional<std::string> value = CurrentCatalogueSystem().SpecialFolder(name);
     if (!value) {
       value = FindVariable(entry, name);
       if (!value) return false;
@@ -152,15 +113,16 @@ bool ExpandPathVariables(std::string& path, const CatalogueEntry* entry) {
       std::set<std::string> finite;
       if (LeadsBack(name, entry, chain, finite)) return false;
     }
+    if (ExpandedSize(path, reference, *value) > kMaxExpandedPath) return false;
     path = ReplaceAll(path, reference, *value);
   }
 }
 
 CPlaceholderFolders::CPlaceholderFolders()
-    : m_windows(GetSpecialFolder("Windows")),
-      m_profile(GetSpecialFolder("Profile")),
-      m_comPrograms(GetSpecialFolder("ComPrograms")),
-      m_programs(GetSpecialFolder("Programs")) {}
+    : m_windows(CurrentCatalogueSystem().SpecialFolder("Windows")),
+      m_profile(CurrentCatalogueSystem().SpecialFolder("Profile")),
+      m_comPrograms(CurrentCatalogueSystem().SpecialFolder("ComPrograms")),
+      m_programs(CurrentCatalogueSystem().SpecialFolder("Programs")) {}
 
 std::string CPlaceholderFolders::Fold(const std::string& text) const {
   // The profile goes first, so a folder inside it is kept below "%userprofile%".

@@ -7,10 +7,17 @@
 
 struct CatalogueEntry;
 
-// The folder of a special folder name ("Desktop", "AppData", ...; letter
-// case ignored), created if missing; nothing for an unknown name or when the
-// shell can't say.
+// This computer's folder of a special folder name ("Desktop", "AppData",
+// ...; letter case ignored), created if missing; nothing for an unknown name
+// or when the shell can't say. The expansion below asks the computer of
+// CurrentCatalogueSystem() instead.
 std::optional<std::string> GetSpecialFolder(const std::string& name);
+
+// Longest text an expansion may give (the longest path Windows takes), and
+// most references it may replace one after another; a text that would need
+// more is taken as one that refers back to itself.
+const size_t kMaxExpandedPath = 32767;
+const unsigned kMaxExpansionRounds = 1024;
 
 // Replaces every ($Name) in `path` by its special folder or by a variable of
 // `entry` or an entry enclosing it. False when a reference can't be resolved

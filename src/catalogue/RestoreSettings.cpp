@@ -1,7 +1,5 @@
 #include "catalogue/RestoreSettings.h"
 
-#include <windows.h>
-
 #include <unordered_map>
 #include <utility>
 #include <vector>
