@@ -52,7 +52,12 @@ std::string WithBackslashes(std::string path) {
   return path;
 }
 
+// Through a volatile pointer: stores to a text about to be cleared or
+// destroyed could otherwise be left out by the compiler.
 void WipeText(std::string& secret) {
-  secret.assign(secret.size(), '\0');
+  if (!secret.empty()) {
+    volatile char* bytes = &secret[0];
+    for (std::size_t i = 0; i < secret.size(); ++i) bytes[i] = '\0';
+  }
   secret.clear();
 }
