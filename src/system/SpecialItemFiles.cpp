@@ -157,8 +157,12 @@ StoreLineRead ReadStoreLine(CharSource& source, StoreLine& line) {
 }
 
 bool IsStoreLine(const std::string& fileName, const std::string& id) {
+  // A NUL would cut the name short where Windows gets it, and as Windows
+  // drops the dots a name ends with, a name of dots only names a folder.
+  static const std::string kNotInName("\\/:\0", 4);
   if (fileName.empty() || fileName.size() > kMaxStorePath ||
-      fileName.find_first_of("\\/:") != std::string::npos || fileName == "." || fileName == "..")
+      fileName.find_first_of(kNotInName) != std::string::npos ||
+      fileName.find_first_not_of('.') == std::string::npos)
     return false;
   return id.size() == 2 * kStoreIdSize &&
          id.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;

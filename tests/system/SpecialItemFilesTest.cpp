@@ -162,6 +162,11 @@ TEST(StoreFileReading, OnlyBareNamesAndStoreIdsAreTaken) {
   for (const std::string& id : {kId.substr(1), kId + "0", "g" + kId.substr(1)})
     EXPECT_EQ("X", Stores("a.pst " + id + " c:\\a.pst\n")) << id;
   EXPECT_EQ("a.pst F0F1 p|E", Stores("a.pst F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF p"));
+  // Names that were taken once: one cut short by a NUL (from the fuzzer,
+  // "O\021...\0\0`..0.pst"), and one of dots only.
+  for (const std::string& name : {std::string("..\0a", 4), std::string("O\021\0\0`0.pst", 10),
+                                  std::string("...")})
+    EXPECT_EQ("X", Stores(name + " " + kId + " c:\\a.pst\n")) << name;
   // A refused line stops the map even with good lines after it.
   EXPECT_EQ("a 0001 p|X", Stores("a " + kId + " p\n.. " + kId + " p\nb " + kId + " p\n"));
 }
