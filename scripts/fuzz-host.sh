@@ -5,8 +5,8 @@
 #   fuzz-host.sh [seconds] [target|all]              build, then run (default 120 s)
 #   fuzz-host.sh --build-only
 #   fuzz-host.sh --run-only [seconds] [target|all]
-# Targets: xml, zip, rich-text, command-line. With "all" each runs for the
-# given seconds. A target's corpus grows in build/host-fuzz/<target>-corpus
+# Targets: xml, zip, rich-text, command-line, special-items. With "all" each
+# runs for the given seconds. A target's corpus grows in build/host-fuzz/<target>-corpus
 # (the markup reader's in build/host-fuzz/corpus); a crashing input is saved
 # in build/host-fuzz/ with the target's name in front and the run fails.
 set -euo pipefail
@@ -20,7 +20,7 @@ case "${1:-}" in
 esac
 seconds=${1:-120}
 target=${2:-xml}
-all_targets="xml zip rich-text command-line"
+all_targets="xml zip rich-text command-line special-items"
 
 if [ "$build" -eq 1 ]; then
   if [ ! -f "$dir/CMakeCache.txt" ]; then
@@ -51,6 +51,12 @@ run_target() {
       program=command_line_fuzz corpus=command-line-corpus seed_dir=command-line-seeds
       options=(-dict="$seeds/command-line.dict" -max_len=1100
         -artifact_prefix="$dir/command-line-")
+      ;;
+    special-items)
+      # Past the 4095-byte cookie limit, with room for a record after it.
+      program=special_item_files_fuzz corpus=special-items-corpus seed_dir=special-item-seeds
+      options=(-dict="$seeds/special-items.dict" -max_len=9000
+        -artifact_prefix="$dir/special-items-")
       ;;
     *)
       echo "unknown fuzz target: $1 (one of: $all_targets, or all)" >&2
