@@ -5,9 +5,9 @@
 #   fuzz-host.sh [seconds] [target|all]              build, then run (default 120 s)
 #   fuzz-host.sh --build-only
 #   fuzz-host.sh --run-only [seconds] [target|all]
-# Targets: xml, zip, rich-text, command-line, registry-file, catalogue.
-# With "all" each runs for the given seconds. A target's corpus grows in
-# build/host-fuzz/<target>-corpus (the markup reader's in
+# Targets: xml, zip, rich-text, command-line, registry-file, catalogue,
+# special-items. With "all" each runs for the given seconds. A target's
+# corpus grows in build/host-fuzz/<target>-corpus (the markup reader's in
 # build/host-fuzz/corpus); a crashing input is saved in build/host-fuzz/
 # with the target's name in front and the run fails.
 set -euo pipefail
@@ -21,7 +21,7 @@ case "${1:-}" in
 esac
 seconds=${1:-120}
 target=${2:-xml}
-all_targets="xml zip rich-text command-line registry-file catalogue"
+all_targets="xml zip rich-text command-line registry-file catalogue special-items"
 
 if [ "$build" -eq 1 ]; then
   if [ ! -f "$dir/CMakeCache.txt" ]; then
@@ -61,6 +61,12 @@ run_target() {
     catalogue)
       program=catalogue_fuzz corpus=catalogue-corpus seed_dir=catalogue-seeds
       options=(-dict="$seeds/catalogue.dict" -max_len=8192 -artifact_prefix="$dir/catalogue-")
+      ;;
+    special-items)
+      # Past the 4095-byte cookie limit, with room for a record after it.
+      program=special_item_files_fuzz corpus=special-items-corpus seed_dir=special-item-seeds
+      options=(-dict="$seeds/special-items.dict" -max_len=9000
+        -artifact_prefix="$dir/special-items-")
       ;;
     *)
       echo "unknown fuzz target: $1 (one of: $all_targets, or all)" >&2

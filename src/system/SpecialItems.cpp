@@ -24,6 +24,7 @@
 #include "catalogue/RegistryKey.h"
 #include "storage/Archive.h"
 #include "storage/DiskObject.h"
+#include "system/SpecialItemFiles.h"
 
 namespace {
 
@@ -37,7 +38,6 @@ const char kLoadRegAtStartupPath[] = "$LoadRegAtStartup";
 const char kCookiesFile[] = "cookies.txt";
 const char kHistoryFile[] = "history.txt";
 const char kOutlookFile[] = "outlook.txt";
-const char kStoreFileFormat[] = "Outook%d.pst";
 
 // The URL cache names its containers "Cookie:" and "Visited:". Windows
 // matches the search pattern without regard to case, other implementations
@@ -60,16 +60,11 @@ const char kStartupDeleteSwitch[] = " /del";
 const DWORD kEntryBufferSize = 4096;
 const DWORD kMaxEntryBufferSize = 1024 * 1024;
 const DWORD kCookieBufferSize = 1024;
-// Cookie addresses live in a 256-byte area, history addresses are handed
-// on as at most 255 UTF-16 characters, a cookie is at most 4 KB.
-const size_t kMaxAddress = 255;
+// History addresses are handed on as at most 255 UTF-16 characters.
 const size_t kMaxHistoryAddress = 255;
-const size_t kMaxToken = 4095;
-const size_t kMaxNumber = 32;
 // The store list is read into 1024 bytes that also hold its 4-byte length.
 const DWORD kMaxStoreList = 1024 - 4;
-const size_t kStoreIdSize = 16;
-const size_t kMaxStorePath = MAX_PATH - 1;
+static_assert(kMaxStorePath == MAX_PATH - 1, "a store path fits in MAX_PATH");
 const DWORD kMaxStorePathValue = 4096;
 
 // Log entries for what is left out or not copied; failures of a whole item
@@ -85,16 +80,12 @@ const char kLogStoreWithoutFile[] = "Mail store left out: the profile names no f
 
 // ------------------------------------------------------------ small helpers
 
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
-
 std::string BlanksToEscapes(const std::string& text) { return ReplaceAll(text, " ", "%20"); }
 std::string EscapesToBlanks(const std::string& text) { return ReplaceAll(text, "%20", " "); }
 
 // Long texts are shown in the log only by their beginning.
 std::string Shortened(const std::string& text) {
-  return text.size() <= kMaxAddress ? text : text.substr(0, kMaxAddress) + "...";
+  return text.size() <= kMaxCookieAddress ? text : text.substr(0, kMaxCookieAddress) + "...";
 }
 
 enum class SpecialKind { Cookies, History, Outlook, LoadRegAtStartup, Unknown };
@@ -131,64 +122,9 @@ class CTextFile {
   std::FILE* m_file;
 };
 
-// ------------------------------------------------------------ reading tokens
-
-enum class TokenRead { Ok, TooLong, End };
-
-bool IsSeparator(int c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-// The next blank-separated word. A longer word than `limit` is read to its
-// end but only its beginning is kept.
-TokenRead ReadToken(std::FILE* stream, std::string& token, size_t limit) {
-  token.clear();
-  int c;
-  do c = std::getc(stream);
-  while (c != EOF && IsSeparator(c));
-  if (c == EOF) return TokenRead::End;
-  bool tooLong = false;
-  for (; c != EOF && !IsSeparator(c); c = std::getc(stream)) {
-    if (token.size() < limit)
-      token += static_cast<char>(c);
-    else
-      tooLong = true;
-  }
-  return tooLong ? TokenRead::TooLong : TokenRead::Ok;
-}
-
-// One half of an expiry time as written: a decimal number that fits in 32
-// bits, signed or not.
-bool ReadExpiryHalf(std::FILE* stream, DWORD& half) {
-  std::string token;
-  if (ReadToken(stream, token, kMaxNumber) != TokenRead::Ok) return false;
-  char* end = nullptr;
-  long long value = std::strtoll(token.c_str(), &end, 10);
-  if (end == token.c_str() || *end != '\0') return false;
-  if (value < -2147483648LL || value > 4294967295LL) return false;
-  half = static_cast<DWORD>(value);
-  return true;
-}
-
-// One line without its line break; false at the end of the stream.
-bool ReadLine(std::FILE* stream, std::string& line) {
-  line.clear();
-  int c = std::getc(stream);
-  if (c == EOF) return false;
-  for (; c != EOF && c != '\n'; c = std::getc(stream)) line += static_cast<char>(c);
-  return true;
-}
-
-std::vector<std::string> SplitFields(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t at = 0;
-  while (at < line.size()) {
-    while (at < line.size() && IsSeparator(static_cast<unsigned char>(line[at]))) ++at;
-    size_t start = at;
-    while (at < line.size() && !IsSeparator(static_cast<unsigned char>(line[at]))) ++at;
-    if (at > start) fields.push_back(line.substr(start, at - start));
-  }
-  return fields;
+// The whole text through the stream; false when it couldn't all be written.
+bool WriteText(std::FILE* stream, const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), stream) == text.size();
 }
 
 // ------------------------------------------------------------ WinINet
@@ -513,22 +449,6 @@ bool WriteStorePath(const MailProfile& profile, const std::string& id, const std
                         static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
 }
 
-std::string StoreFileName(size_t position) {
-  char name[32];
-  std::snprintf(name, sizeof name, kStoreFileFormat, static_cast<int>(position));
-  return name;
-}
-
-// A line of "outlook.txt" names a file of the set by its bare name (never a
-// path out of the set) and a store by its 16-byte identifier.
-bool IsStoreLine(const std::string& fileName, const std::string& id) {
-  if (fileName.empty() || fileName.size() > kMaxStorePath ||
-      fileName.find_first_of("\\/:") != std::string::npos || fileName == "." || fileName == "..")
-    return false;
-  return id.size() == 2 * kStoreIdSize &&
-         id.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-}
-
 bool BackupMailProfile(const std::string& itemPath, ArchiveWriter& archive, CDiskObject& disk,
                        bool packed, const std::string& setFolder, const std::string& itemFolder) {
   MailProfile profile;
@@ -567,10 +487,9 @@ bool BackupMailProfile(const std::string& itemPath, ArchiveWriter& archive, CDis
                    archive.GetErrorText());
       continue;
     }
-    std::string stored = BlanksToEscapes(folders.Fold(storePath));
-    if (std::fprintf(list.Get(), "%s %s %s\n", fileName.c_str(), ids[i].c_str(), stored.c_str()) <
-        0)
-      written = false;
+    std::string line =
+        FormatStoreLine({fileName, ids[i], BlanksToEscapes(folders.Fold(storePath))});
+    if (!WriteText(list.Get(), line)) written = false;
   }
   // A map that couldn't be written whole would restore only some stores.
   written = list.Close() && written;
@@ -592,23 +511,24 @@ bool RestoreMailProfile(const std::string& itemPath, ArchiveReader& archive, CDi
     if (list.IsOpen()) {
       result = true;
       std::string itemDirectory = setFolder + itemFolder + "\\";
-      std::string line;
-      while (result && ReadLine(list.Get(), line)) {
-        std::vector<std::string> fields = SplitFields(line);
-        if (fields.size() < 3) break;
-        const std::string& fileName = fields[0];
-        const std::string& id = fields[1];
-        if (!IsStoreLine(fileName, id)) {
+      StreamSource source(list.Get());
+      StoreLine line;
+      // A line without three words ends the map; one naming no file of the
+      // set, or no store, fails it.
+      while (result) {
+        StoreLineRead read = ReadStoreLine(source, line);
+        if (read == StoreLineRead::End) break;
+        if (read == StoreLineRead::Refused) {
           result = false;
           break;
         }
-        std::string storePath = EscapesToBlanks(VariablesToFolders(fields[2]));
-        if (storePath.size() > kMaxStorePath || !WriteStorePath(profile, id, storePath)) {
+        std::string storePath = EscapesToBlanks(VariablesToFolders(line.storedPath));
+        if (storePath.size() > kMaxStorePath || !WriteStorePath(profile, line.id, storePath)) {
           result = false;
           break;
         }
-        result = packed ? archive.UnpackFile(itemFolder + "\\" + fileName, storePath)
-                        : disk.CopyFileAs(itemDirectory + fileName, storePath);
+        result = packed ? archive.UnpackFile(itemFolder + "\\" + line.fileName, storePath)
+                        : disk.CopyFileAs(itemDirectory + line.fileName, storePath);
       }
     }
   }
@@ -732,15 +652,14 @@ bool ExportCookies(std::FILE* stream) {
       continue;
     }
     std::string address = kHttpPrefix + host;
-    if (address.size() > kMaxAddress) {
+    if (address.size() > kMaxCookieAddress) {
       WriteLog(kLogCookieAddressTooLong + Shortened(address));
       continue;
     }
     std::string cookies;
     if (!CookiesFor(address, cookies)) return false;
-    if (std::fprintf(stream, "%s %d %d %s;\r\n", address.c_str(),
-                     static_cast<int>(entry.ExpireTime.dwHighDateTime),
-                     static_cast<int>(entry.ExpireTime.dwLowDateTime), cookies.c_str()) < 0)
+    if (!WriteText(stream, FormatCookieRecord(address, entry.ExpireTime.dwHighDateTime,
+                                              entry.ExpireTime.dwLowDateTime, cookies)))
       return false;
   }
   return status == ERROR_NO_MORE_ITEMS;
@@ -752,40 +671,35 @@ bool ExportHistory(std::FILE* stream) {
   for (; status == ERROR_SUCCESS; status = walk.Next()) {
     std::string address;
     if (!AddressOf(*walk.Entry(), address)) continue;
-    if (std::fprintf(stream, "%s\r\n", address.c_str()) < 0) return false;
+    if (!WriteText(stream, FormatHistoryLine(address))) return false;
   }
   return status == ERROR_NO_MORE_ITEMS;
 }
 
 bool ImportCookies(std::FILE* stream) {
-  std::string token;
-  TokenRead read = ReadToken(stream, token, kMaxToken);
-  if (read == TokenRead::End) return !std::ferror(stream);  // no cookies at all
-
-  // Each record: an address, the two halves of its expiry time, its cookies.
-  // A record whose address is too long is read over and left out.
-  std::string address = token;
-  bool skipping = read == TokenRead::TooLong || address.size() > kMaxAddress;
+  StreamSource source(stream);
+  CookieFileReader reader(source);
+  std::string address, expiry;
   for (;;) {
-    if (skipping) WriteLog(kLogCookieAddressTooLong + Shortened(address));
-    DWORD high, low;
-    if (!ReadExpiryHalf(stream, high) || !ReadExpiryHalf(stream, low)) return false;
-    std::string expiry;
-    if (!FormatExpiry(high, low, expiry)) return false;
-    for (;;) {
-      read = ReadToken(stream, token, kMaxToken);
-      if (read == TokenRead::End) return !std::ferror(stream);
-      if (StartsWith(token, kHttpPrefix)) break;
-      if (skipping) continue;
-      if (read == TokenRead::TooLong) {
-        WriteLog(kLogCookieTooLong + address);
-        continue;
-      }
-      if (token == ";") continue;  // an address that had no cookies left
-      if (!SetCookie(address, token + expiry)) return false;
+    CookieFileEntry entry = reader.Next();
+    switch (entry.kind) {
+      case CookieFileEntry::Kind::End:
+        return !source.Failed();
+      case CookieFileEntry::Kind::Record:
+      case CookieFileEntry::Kind::Damaged:
+        // A record whose address is too long is read over and left out.
+        address = entry.text;
+        if (entry.tooLong) WriteLog(kLogCookieAddressTooLong + Shortened(address));
+        if (entry.kind == CookieFileEntry::Kind::Damaged) return false;
+        if (!FormatExpiry(entry.expiryHigh, entry.expiryLow, expiry)) return false;
+        break;
+      case CookieFileEntry::Kind::Cookie:
+        if (entry.tooLong)
+          WriteLog(kLogCookieTooLong + address);
+        else if (!SetCookie(address, entry.text + expiry))
+          return false;
+        break;
     }
-    address = token;
-    skipping = read == TokenRead::TooLong || address.size() > kMaxAddress;
   }
 }
 
@@ -795,8 +709,9 @@ bool ImportHistory(std::FILE* stream) {
   if (FAILED(CreateComObject(kUrlHistoryClass, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
                              kUrlHistoryStore, history.ReceiveVoid())))
     return false;
+  StreamSource source(stream);
   std::string token;
-  for (TokenRead read; (read = ReadToken(stream, token, kMaxToken)) != TokenRead::End;) {
+  for (TokenRead read; (read = ReadHistoryAddress(source, token)) != TokenRead::End;) {
     int units = read == TokenRead::Ok ? MultiByteToWideChar(CP_ACP, 0, token.c_str(), -1, NULL, 0)
                                       : 0;
     // `units` counts the terminator.
