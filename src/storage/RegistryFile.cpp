@@ -67,6 +67,12 @@ class CKeyValues {
   void ReadRange(HKEY key, const KeySizes& sizes, DWORD begin, DWORD end);
   // Adds the values of another reading after these.
   void Append(const CKeyValues& part);
+  // Room for this many bytes of names and data and this many values.
+  void Reserve(size_t bytes, size_t count) {
+    m_block.reserve(bytes);
+    m_slots.reserve(count);
+  }
+  size_t Bytes() const { return m_block.size(); }
   size_t Count() const { return m_slots.size(); }
   std::string_view Name(size_t i) const { return View(m_slots[i].name, m_slots[i].nameLength); }
   std::string_view Data(size_t i) const { return View(m_slots[i].data, m_slots[i].dataLength); }
@@ -391,13 +397,23 @@ void CTreeExport::ReadValues() {
     const Item& item = m_items[stretch.item];
     stretch.values.ReadRange(item.key->Get(), item.sizes, stretch.begin, stretch.end);
   });
-  for (Stretch& stretch : stretches) {
-    CKeyValues& values = m_items[stretch.item].values;
-    if (stretch.begin == 0) {
-      values = std::move(stretch.values);
-    } else {
-      values.Append(stretch.values);
+  // The stretches of a key are joined in order, in room taken once, and
+  // each is let go as soon as it is in: a key of many values is then held
+  // about twice at most, not once more for every time its room grew.
+  for (size_t first = 0; first < stretches.size();) {
+    size_t end = first, bytes = 0, count = 0;
+    for (; end < stretches.size() && stretches[end].item == stretches[first].item; ++end) {
+      bytes += stretches[end].values.Bytes();
+      count += stretches[end].values.Count();
     }
+    CKeyValues& values = m_items[stretches[first].item].values;
+    values = std::move(stretches[first].values);
+    values.Reserve(bytes, count);
+    for (size_t k = first + 1; k < end; ++k) {
+      values.Append(stretches[k].values);
+      stretches[k].values = CKeyValues();
+    }
+    first = end;
   }
 }
 
