@@ -647,13 +647,14 @@ std::string VolumeRoot(const std::string& path) {
   return end == std::string::npos ? path + '\\' : path.substr(0, end + 1);
 }
 
-}  // namespace
-
-bool CDiskObject::VolumeGone(const std::string& path) {
+// Whether the drive or network share of the path can no longer be read.
+bool VolumeGone(const std::string& path) {
   std::string root = VolumeRoot(path);
   return !root.empty() &&
          !GetVolumeInformationA(root.c_str(), NULL, 0, NULL, NULL, NULL, NULL, 0);
 }
+
+}  // namespace
 
 bool CDiskObject::CopyOneFile(const std::string& source, const std::string& target) {
   m_leftOut = false;

@@ -180,8 +180,6 @@ class CDiskObject {
   // its target couldn't be opened, and the user let it go: a folder copy
   // leaves that file out, names it and goes on.
   bool m_leftOut = false;
-  // Whether the drive or network share of the path can no longer be read.
-  static bool VolumeGone(const std::string& path);
   // The last CopyOneFile found its source gone (since a listing, say).
   bool m_sourceGone = false;
   std::vector<char> m_block;  // one block of the file being copied

@@ -531,7 +531,7 @@ class CPendingValues {
  public:
 
   void Add(const std::shared_ptr<CRegKey>& key, const std::string& identity,
-           const std::string& name, const std::optional<RegistryData>& data);
+           const std::string& name, const std::optional<KeyFileData>& data);
   bool Full() const { return m_values.size() >= kBatchValues || m_bytes >= kBatchBytes; }
   void Write();
 
@@ -539,7 +539,7 @@ class CPendingValues {
   struct Pending {
     std::shared_ptr<CRegKey> key;
     std::string name;
-    RegistryData data;
+    KeyFileData data;
     bool failed = false;
   };
 
@@ -554,7 +554,7 @@ class CPendingValues {
 };
 
 void CPendingValues::Add(const std::shared_ptr<CRegKey>& key, const std::string& identity,
-                         const std::string& name, const std::optional<RegistryData>& data) {
+                         const std::string& name, const std::optional<KeyFileData>& data) {
   if (!data) {
     ShowImportProblem("Couldn't set value " + name);
     return;
@@ -663,7 +663,7 @@ class CRegistryImport : public CRegistryFileSink {
     if (!m_stack.empty()) m_stack.pop_back();
   }
 
-  void Value(const std::string& name, const std::optional<RegistryData>& data) override {
+  void Value(const std::string& name, const std::optional<KeyFileData>& data) override {
     if (m_stack.empty()) return;
     const ImportKeyEntry& level = m_stack.back();
     if (m_keepFolderPlaces && PlacesSpecialFolders(level.identity)) {

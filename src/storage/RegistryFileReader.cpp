@@ -89,7 +89,7 @@ void CRegistryFileReader::EndElement(const std::string& element) {
 
 // The exact form holds the bytes as the registry held them: nothing in
 // them is unfolded.
-std::optional<RegistryData> CRegistryFileReader::ValueData() const {
+std::optional<KeyFileData> CRegistryFileReader::ValueData() const {
   if (m_value.typeCode || m_value.data) {
     if (!m_value.typeCode || !m_value.data) return std::nullopt;
     return ParseExactValue(*m_value.typeCode, *m_value.data);

@@ -14,8 +14,9 @@
 
 class XmlReader;
 
-// The type code and the bytes as the registry holds them.
-using RegistryData = std::pair<std::uint32_t, std::string>;
+// The type code and the bytes as the registry holds them. (Not the
+// registry's own RegistryData, which holds what a value read gave.)
+using KeyFileData = std::pair<std::uint32_t, std::string>;
 
 // What a reading finds, in the order of the file.
 class CRegistryFileSink {
@@ -28,7 +29,7 @@ class CRegistryFileSink {
   // A value of the innermost open level, named as the file names it
   // ("(Default)" included); nothing when the element says nothing the
   // registry can hold. Values outside every Key are not handed over.
-  virtual void Value(const std::string& name, const std::optional<RegistryData>& data) = 0;
+  virtual void Value(const std::string& name, const std::optional<KeyFileData>& data) = 0;
 };
 
 class CRegistryFileReader {
@@ -56,7 +57,7 @@ class CRegistryFileReader {
   void StartElement(const std::string& element);
   void Attribute(const std::string& element, const std::string& name, const std::string& text);
   void EndElement(const std::string& element);
-  std::optional<RegistryData> ValueData() const;
+  std::optional<KeyFileData> ValueData() const;
 
   CRegistryFileSink& m_sink;
   UnfoldPlaceholders m_unfold;

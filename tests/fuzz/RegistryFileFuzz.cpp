@@ -48,7 +48,7 @@ std::string Unfold(const std::string& text) {
 
 struct Found {
   std::string name;
-  RegistryData data;
+  KeyFileData data;
 };
 
 class CCollect : public CRegistryFileSink {
@@ -61,7 +61,7 @@ class CCollect : public CRegistryFileSink {
     if (m_depth == 0) __builtin_trap();
     --m_depth;
   }
-  void Value(const std::string& name, const std::optional<RegistryData>& data) override {
+  void Value(const std::string& name, const std::optional<KeyFileData>& data) override {
     if (m_depth == 0) __builtin_trap();
     if (data && values.size() < 64) values.push_back({name, *data});
   }
@@ -96,7 +96,7 @@ std::string KeyFile(const std::vector<Found>& values) {
   AppendEscapedTagAttribute(text, "Name", "HKEY_CURRENT_USER");
   AppendTagClosing(text, ">", true);
   for (const Found& value : values) {
-    const RegistryData& data = value.data;
+    const KeyFileData& data = value.data;
     AppendTagOpening(text, 1, true, "<", "Value");
     AppendEscapedTagAttribute(text, "Name", value.name);
     std::string content = FormatValueContent(
